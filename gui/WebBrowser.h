@@ -1,0 +1,181 @@
+// The host of the system's web-browser control: one instance of the control, activated in place inside a parent
+// window whose client area it fills, reached through IWebBrowser2 for navigation. The client site, in-place site and
+// frame that the control talks back to are this unit's own small COM objects.
+#pragma once
+
+#include <exdisp.h>
+#include <oleidl.h>
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "rtl/Classes.h"
+#include "rtl/SysUtils.h"
+
+// A COM interface pointer that owns one reference and releases it when it goes.
+template <class T>
+class TComPtr {
+ public:
+  TComPtr() = default;
+  // Takes over a reference the caller already holds.
+  explicit TComPtr(T* owned) : ptr_(owned) {}
+  TComPtr(const TComPtr& other) : ptr_(other.ptr_) {
+    if (ptr_) ptr_->AddRef();
+  }
+  TComPtr(TComPtr&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+  TComPtr& operator=(TComPtr other) noexcept {
+    std::swap(ptr_, other.ptr_);
+    return *this;
+  }
+  ~TComPtr() { Reset(); }
+
+  T* Get() const { return ptr_; }
+  T* operator->() const { return ptr_; }
+  explicit operator bool() const { return ptr_ != nullptr; }
+
+  // Releases the held reference and gives the slot for an out-parameter.
+  T** Put() {
+    Reset();
+    return &ptr_;
+  }
+  void Reset() {
+    if (T* old = std::exchange(ptr_, nullptr)) old->Release();
+  }
+  // Adds a reference to a pointer held elsewhere.
+  static TComPtr Share(T* borrowed) {
+    if (borrowed) borrowed->AddRef();
+    return TComPtr(borrowed);
+  }
+  // Asks the held object for another of its interfaces; empty when it has none.
+  template <class U>
+  TComPtr<U> As(REFIID iid) const {
+    TComPtr<U> result;
+    if (ptr_) ptr_->QueryInterface(iid, reinterpret_cast<void**>(result.Put()));
+    return result;
+  }
+
+ private:
+  T* ptr_ = nullptr;
+};
+
+// A BSTR that owns its storage.
+class TBStr {
+ public:
+  TBStr() = default;
+  explicit TBStr(const std::wstring& text);
+  ~TBStr();
+  TBStr(const TBStr&) = delete;
+  TBStr& operator=(const TBStr&) = delete;
+
+  BSTR Get() const { return str_; }
+  BSTR* Put();
+  std::wstring Text() const { return str_ ? std::wstring(str_, SysStringLen(str_)) : std::wstring(); }
+
+ private:
+  BSTR str_ = nullptr;
+};
+
+// A failed call into a COM object. ErrorCode is the object's result code.
+class EOleError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EOleSysError : public EOleError {
+ public:
+  EOleSysError(std::string message, HRESULT errorCode) : EOleError(std::move(message)), errorCode_(errorCode) {}
+  HRESULT ErrorCode() const { return errorCode_; }
+
+ private:
+  HRESULT errorCode_;
+};
+
+// The message for a failed COM call: the description the object supplied, else the system's text for the code,
+// else "OLE error %.8x". Trailing periods and characters below code 33 are cut from the texts, because the error
+// box adds its own period.
+std::string OleErrorMessage(HRESULT code, IErrorInfo* errorInfo);
+
+// Raises EOleSysError for a failure code, taking the description from the thread's error object if there is one.
+void OleCheck(HRESULT code);
+
+// A text in the system's ANSI code page as a wide string.
+std::wstring AnsiToWide(const std::string& text);
+
+// Class of the system's web-browser control and its automation interface.
+inline constexpr GUID kWebBrowserClassId = {
+    0x8856F961, 0x340A, 0x11D0, {0xA9, 0x6B, 0x00, 0xC0, 0x4F, 0xD7, 0x05, 0xA2}};
+inline constexpr GUID kWebBrowser2InterfaceId = {
+    0xD30C1661, 0xCDAF, 0x11D0, {0x8A, 0x3E, 0x00, 0xC0, 0x4F, 0xC9, 0xE2, 0x6E}};
+
+// Navigation flags of the control.
+inline constexpr int kNavNoHistory = 2;
+inline constexpr int kNavNoReadFromCache = 4;
+inline constexpr int kNavNoWriteToCache = 8;
+
+class TWebBrowserSite;
+
+class TWebBrowser : public TComponent {
+ public:
+  // The single call into the control's Navigate. Every navigation goes through it; a test can put a function here
+  // that watches the arguments on their way to the control.
+  using TNavigateCall = std::function<HRESULT(IWebBrowser2* control, BSTR url, VARIANT* flags, VARIANT* targetFrameName,
+                                              VARIANT* postData, VARIANT* headers)>;
+
+  explicit TWebBrowser(TComponent* owner);
+  ~TWebBrowser() override;
+
+  // The window the control lives in. Setting a window creates the control (once) and activates it in place there;
+  // setting none deactivates it. Raises EOleSysError when the control cannot be created or activated.
+  HWND ParentWindow() const { return parent_; }
+  void SetParentWindow(HWND parent);
+
+  // Position and size inside the parent's client area. While AlignClient is on (the default) the control fills the
+  // client area and FitToParent re-reads it; the parent calls that when its client area changes size.
+  int Left() const { return bounds_.left; }
+  int Top() const { return bounds_.top; }
+  int Width() const { return bounds_.right - bounds_.left; }
+  int Height() const { return bounds_.bottom - bounds_.top; }
+  void SetBounds(int left, int top, int width, int height);
+  bool AlignClient() const { return alignClient_; }
+  void SetAlignClient(bool alignClient);
+  void FitToParent();
+
+  int TabOrder() const { return tabOrder_; }
+  void SetTabOrder(int tabOrder) { tabOrder_ = tabOrder; }
+
+  // The control's automation interface, obtained the first time it is asked for. Raises EOleSysError when the
+  // control cannot be created or does not offer it.
+  IWebBrowser2* ControlInterface();
+  // The control's own window, or null while it is not active in place.
+  HWND ControlWindow() const;
+
+  // Starts loading the given address or file path with the given navigation flags; target frame, post data and
+  // headers are left out. Returns once the control has accepted it. A refusal raises EOleSysError.
+  void Navigate(const std::wstring& URL, int Flags);
+  // The address of the page the control shows or is loading.
+  std::wstring LocationURL();
+
+  void SetNavigateCall(TNavigateCall call);
+  static HRESULT DirectNavigateCall(IWebBrowser2* control, BSTR url, VARIANT* flags, VARIANT* targetFrameName,
+                                    VARIANT* postData, VARIANT* headers);
+
+ private:
+  friend class TWebBrowserSite;
+
+  void CreateControl();
+  void Activate();
+  void Deactivate();
+  void ApplyBounds();
+
+  HWND parent_ = nullptr;
+  RECT bounds_ = {0, 0, 0, 0};
+  bool alignClient_ = true;
+  int tabOrder_ = 0;
+  bool active_ = false;
+  TComPtr<TWebBrowserSite> site_;
+  TComPtr<IOleObject> oleObject_;
+  TComPtr<IOleInPlaceObject> inPlaceObject_;
+  TComPtr<IWebBrowser2> browser_;
+  TNavigateCall navigateCall_;
+};

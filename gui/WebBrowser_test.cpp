@@ -1,0 +1,310 @@
+// The browser control host against the system's real control, in a plain top-level window of the test's own.
+
+#include "gui/WebBrowser.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A visible, plain top-level window to host the control in.
+class THostWindow {
+ public:
+  THostWindow(int width, int height) {
+    static const ATOM atom = [] {
+      WNDCLASSA windowClass = {};
+      windowClass.lpfnWndProc = HostProc;
+      windowClass.hInstance = GetModuleHandleA(nullptr);
+      windowClass.lpszClassName = "BraskoBrowserTestHost";
+      return RegisterClassA(&windowClass);
+    }();
+    EXPECT_NE(atom, 0);
+    window_ = CreateWindowExA(0, "BraskoBrowserTestHost", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, width,
+                              height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    EXPECT_NE(window_, nullptr);
+  }
+  ~THostWindow() {
+    if (IsWindow(window_)) DestroyWindow(window_);
+  }
+  THostWindow(const THostWindow&) = delete;
+  THostWindow& operator=(const THostWindow&) = delete;
+  HWND Handle() const { return window_; }
+  // The client area in screen coordinates.
+  RECT ClientOnScreen() const {
+    RECT client;
+    GetClientRect(window_, &client);
+    MapWindowPoints(window_, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    return client;
+  }
+
+ private:
+  HWND window_ = nullptr;
+};
+
+RECT WindowRect(HWND window) {
+  RECT rect = {};
+  GetWindowRect(window, &rect);
+  return rect;
+}
+
+void ExpectSameRect(const RECT& expected, const RECT& actual) {
+  EXPECT_EQ(expected.left, actual.left);
+  EXPECT_EQ(expected.top, actual.top);
+  EXPECT_EQ(expected.right, actual.right);
+  EXPECT_EQ(expected.bottom, actual.bottom);
+}
+
+// A small HTML file in the temporary folder, removed at scope exit.
+class TTempPage {
+ public:
+  TTempPage() {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    char name[MAX_PATH];
+    GetTempFileNameA(folder, "brw", 0, name);
+    DeleteFileA(name);
+    path_ = std::string(name) + ".html";
+    FILE* file = std::fopen(path_.c_str(), "wb");
+    EXPECT_NE(file, nullptr);
+    if (file) {
+      std::fputs("<html><body>page</body></html>\r\n", file);
+      std::fclose(file);
+    }
+  }
+  ~TTempPage() { DeleteFileA(path_.c_str()); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The file path a location names, in one spelling: "file:" and its slashes dropped, "\" throughout, lower case.
+std::string NormalisedFilePath(const std::wstring& location) {
+  std::string text(location.begin(), location.end());
+  if (text.rfind("file:", 0) == 0) text.erase(0, 5);
+  std::replace(text.begin(), text.end(), '/', '\\');
+  while (!text.empty() && text.front() == '\\') text.erase(0, 1);
+  return LowerCase(text);
+}
+
+// Gives the calling thread an error object with this description, as a refusing control would.
+void SetThreadErrorDescription(const wchar_t* description) {
+  TComPtr<ICreateErrorInfo> create;
+  ASSERT_EQ(CreateErrorInfo(create.Put()), S_OK);
+  create->SetDescription(const_cast<LPOLESTR>(description));
+  TComPtr<IErrorInfo> info = create.As<IErrorInfo>(IID_IErrorInfo);
+  ASSERT_TRUE(info);
+  ASSERT_EQ(SetErrorInfo(0, info.Get()), S_OK);
+}
+
+// The system's text for a code, with the same trimming the error rule asks for.
+std::string TrimmedSystemText(HRESULT code) {
+  char buffer[1024];
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr);
+  std::string text(buffer, length);
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) < 33 || text.back() == '.')) text.pop_back();
+  return text;
+}
+
+class WebBrowserTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
+  void TearDown() override { CoUninitialize(); }
+};
+
+TEST_F(WebBrowserTest, HostedControlFillsTheClientAreaAndFollowsIt) {
+  THostWindow host(600, 300);
+  TWebBrowser browser(nullptr);
+  browser.SetParentWindow(host.Handle());
+
+  HWND control = browser.ControlWindow();
+  ASSERT_NE(control, nullptr);
+  EXPECT_TRUE(IsChild(host.Handle(), control));
+  ExpectSameRect(host.ClientOnScreen(), WindowRect(control));
+
+  SetWindowPos(host.Handle(), nullptr, 0, 0, 420, 210, SWP_NOMOVE | SWP_NOZORDER);
+  browser.FitToParent();
+  ExpectSameRect(host.ClientOnScreen(), WindowRect(control));
+  RECT client;
+  GetClientRect(host.Handle(), &client);
+  EXPECT_EQ(browser.Width(), client.right);
+  EXPECT_EQ(browser.Height(), client.bottom);
+
+  // Without alignment the control keeps the bounds it is given, whatever the parent does.
+  browser.SetAlignClient(false);
+  browser.SetBounds(10, 20, 100, 50);
+  SetWindowPos(host.Handle(), nullptr, 0, 0, 500, 260, SWP_NOMOVE | SWP_NOZORDER);
+  browser.FitToParent();
+  RECT expected = host.ClientOnScreen();
+  expected = {expected.left + 10, expected.top + 20, expected.left + 110, expected.top + 70};
+  ExpectSameRect(expected, WindowRect(control));
+}
+
+TEST_F(WebBrowserTest, ControlMovesToANewParentWindow) {
+  THostWindow first(400, 200);
+  THostWindow second(300, 180);
+  TWebBrowser browser(nullptr);
+  browser.SetParentWindow(first.Handle());
+  ASSERT_NE(browser.ControlWindow(), nullptr);
+
+  browser.SetParentWindow(second.Handle());
+  HWND control = browser.ControlWindow();
+  ASSERT_NE(control, nullptr);
+  EXPECT_TRUE(IsChild(second.Handle(), control));
+  EXPECT_FALSE(IsChild(first.Handle(), control));
+  ExpectSameRect(second.ClientOnScreen(), WindowRect(control));
+}
+
+TEST_F(WebBrowserTest, InterfaceIsObtainedOnceAndEveryReferenceIsReleasedOnDestruction) {
+  THostWindow host(500, 250);
+  IWebBrowser2* kept = nullptr;
+  HWND control = nullptr;
+  {
+    TWebBrowser browser(nullptr);
+    browser.SetParentWindow(host.Handle());
+    control = browser.ControlWindow();
+    kept = browser.ControlInterface();
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(browser.ControlInterface(), kept);
+    kept->AddRef();
+  }
+  EXPECT_FALSE(IsWindow(control));
+  EXPECT_TRUE(IsWindow(host.Handle()));
+  // Ours is the last reference: the host kept none behind.
+  EXPECT_EQ(kept->Release(), 0u);
+}
+
+TEST_F(WebBrowserTest, ControlWithoutParentNavigatesButHasNoWindow) {
+  TTempPage page;
+  TWebBrowser browser(nullptr);
+  browser.Navigate(AnsiToWide(page.Path()), 14);
+  EXPECT_EQ(browser.ControlWindow(), nullptr);
+  EXPECT_EQ(NormalisedFilePath(browser.LocationURL()), LowerCase(page.Path()));
+}
+
+TEST_F(WebBrowserTest, NavigateLoadsARealFileAndLocationReadsItBack) {
+  THostWindow host(513, 230);
+  TTempPage page;
+  TWebBrowser browser(nullptr);
+  browser.SetParentWindow(host.Handle());
+  browser.Navigate(AnsiToWide(page.Path()), kNavNoHistory | kNavNoReadFromCache | kNavNoWriteToCache);
+  EXPECT_EQ(NormalisedFilePath(browser.LocationURL()), LowerCase(page.Path()));
+}
+
+TEST_F(WebBrowserTest, NavigateHandsUrlFlagsAndThreeEmptyArgumentsToTheControl) {
+  THostWindow host(513, 230);
+  TTempPage page;
+  TWebBrowser browser(nullptr);
+  browser.SetParentWindow(host.Handle());
+
+  int calls = 0;
+  std::wstring url;
+  VARTYPE flagsType = VT_NULL, targetType = VT_NULL, postType = VT_NULL, headersType = VT_NULL;
+  LONG flags = 0;
+  IWebBrowser2* control = nullptr;
+  browser.SetNavigateCall([&](IWebBrowser2* c, BSTR u, VARIANT* f, VARIANT* t, VARIANT* p, VARIANT* h) {
+    ++calls;
+    control = c;
+    url.assign(u, SysStringLen(u));
+    flagsType = V_VT(f);
+    flags = V_I4(f);
+    targetType = V_VT(t);
+    postType = V_VT(p);
+    headersType = V_VT(h);
+    return TWebBrowser::DirectNavigateCall(c, u, f, t, p, h);
+  });
+  std::wstring path = AnsiToWide(page.Path());
+  browser.Navigate(path, 14);
+
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(control, browser.ControlInterface());
+  EXPECT_EQ(url, path);
+  EXPECT_EQ(flagsType, VT_I4);
+  EXPECT_EQ(flags, 14);
+  EXPECT_EQ(targetType, VT_EMPTY);
+  EXPECT_EQ(postType, VT_EMPTY);
+  EXPECT_EQ(headersType, VT_EMPTY);
+  // The call reached the real control.
+  EXPECT_EQ(NormalisedFilePath(browser.LocationURL()), LowerCase(page.Path()));
+}
+
+// What a refusal turns into, for each source of text the rule knows.
+TEST_F(WebBrowserTest, RefusedNavigationRaisesTheMessageTheRuleChooses) {
+  THostWindow host(513, 230);
+  TWebBrowser browser(nullptr);
+  browser.SetParentWindow(host.Handle());
+
+  struct Case {
+    const wchar_t* description;  // null: the control sets no error object
+    HRESULT code;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {L"The page is blocked.. \r\n\t", E_ACCESSDENIED, "The page is blocked"},
+      {L"Version 1.2 refused it!", E_FAIL, "Version 1.2 refused it!"},
+      {L" . .\r\n", E_INVALIDARG, TrimmedSystemText(E_INVALIDARG)},
+      {nullptr, E_ACCESSDENIED, TrimmedSystemText(E_ACCESSDENIED)},
+      {nullptr, static_cast<HRESULT>(0xA0041234), "OLE error a0041234"},
+  };
+  ASSERT_FALSE(TrimmedSystemText(E_INVALIDARG).empty());
+  ASSERT_FALSE(TrimmedSystemText(E_ACCESSDENIED).empty());
+  ASSERT_TRUE(TrimmedSystemText(static_cast<HRESULT>(0xA0041234)).empty());
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    browser.SetNavigateCall([&](IWebBrowser2*, BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*) {
+      if (c.description) SetThreadErrorDescription(c.description);
+      return c.code;
+    });
+    try {
+      browser.Navigate(L"C:\\page.html", 14);
+      ADD_FAILURE() << "no error raised";
+    } catch (const EOleSysError& error) {
+      EXPECT_EQ(error.Message(), c.expected);
+      EXPECT_EQ(error.ErrorCode(), c.code);
+    }
+  }
+}
+
+TEST_F(WebBrowserTest, RefusalDoesNotBorrowADescriptionLeftFromEarlier) {
+  TWebBrowser browser(nullptr);
+  SetThreadErrorDescription(L"Something unrelated went wrong");
+  browser.SetNavigateCall([](IWebBrowser2*, BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*) { return E_INVALIDARG; });
+  try {
+    browser.Navigate(L"C:\\page.html", 14);
+    ADD_FAILURE() << "no error raised";
+  } catch (const EOleSysError& error) {
+    EXPECT_EQ(error.Message(), TrimmedSystemText(E_INVALIDARG));
+  }
+  // A success code is no refusal, even with an error object lying about.
+  SetThreadErrorDescription(L"Something unrelated went wrong");
+  browser.SetNavigateCall([](IWebBrowser2*, BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*) { return S_FALSE; });
+  EXPECT_NO_THROW(browser.Navigate(L"C:\\page.html", 14));
+}
+
+TEST_F(WebBrowserTest, ThreadWithoutComponentLibraryCannotCreateTheControl) {
+  HRESULT code = S_OK;
+  std::string message;
+  std::thread worker([&] {
+    try {
+      TWebBrowser browser(nullptr);
+      browser.ControlInterface();
+    } catch (const EOleSysError& error) {
+      code = error.ErrorCode();
+      message = error.Message();
+    }
+  });
+  worker.join();
+  EXPECT_EQ(code, CO_E_NOTINITIALIZED);
+  EXPECT_FALSE(message.empty());
+}
+
+}  // namespace
