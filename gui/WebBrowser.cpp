@@ -1,5 +1,6 @@
 #include "gui/WebBrowser.h"
 
+#include <commctrl.h>
 #include <oleauto.h>
 
 #include <atomic>
@@ -247,6 +248,9 @@ void TWebBrowser::Activate() {
   OleCheck(oleObject_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(site_.Get()), 0, parent_,
                               &bounds_));
   active_ = true;
+  // The control's window follows the parent's client area. A subclass, unlike a replaced window procedure, stays
+  // correct whatever else hooks the same window.
+  SetWindowSubclass(parent_, &TWebBrowser::ParentSubclassProc, kParentSubclassId, reinterpret_cast<DWORD_PTR>(this));
   TComPtr<IOleInPlaceObject> inPlace;
   if (SUCCEEDED(oleObject_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(inPlace.Put())))) {
     inPlaceObject_ = std::move(inPlace);
@@ -257,6 +261,7 @@ void TWebBrowser::Activate() {
 void TWebBrowser::Deactivate() {
   if (!active_) return;
   active_ = false;
+  RemoveWindowSubclass(parent_, &TWebBrowser::ParentSubclassProc, kParentSubclassId);
   if (inPlaceObject_) inPlaceObject_->InPlaceDeactivate();
   inPlaceObject_.Reset();
 }
@@ -284,6 +289,14 @@ void TWebBrowser::FitToParent() {
   if (!GetClientRect(parent_, &client)) return;
   bounds_ = client;
   ApplyBounds();
+}
+
+LRESULT CALLBACK TWebBrowser::ParentSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                                 DWORD_PTR data) {
+  LRESULT result = DefSubclassProc(window, msg, wParam, lParam);
+  // Nothing here may throw: this frame belongs to the system.
+  if (msg == WM_SIZE) reinterpret_cast<TWebBrowser*>(data)->FitToParent();
+  return result;
 }
 
 void TWebBrowser::ApplyBounds() {

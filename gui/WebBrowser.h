@@ -3,9 +3,10 @@
 // frame that the control talks back to are this unit's own small COM objects.
 #pragma once
 
+#include <windows.h>
+// After windows.h, which they build on.
 #include <exdisp.h>
 #include <oleidl.h>
-#include <windows.h>
 
 #include <functional>
 #include <string>
@@ -131,7 +132,7 @@ class TWebBrowser : public TComponent {
   void SetParentWindow(HWND parent);
 
   // Position and size inside the parent's client area. While AlignClient is on (the default) the control fills the
-  // client area and FitToParent re-reads it; the parent calls that when its client area changes size.
+  // client area and follows it when the parent changes size; FitToParent re-reads it.
   int Left() const { return bounds_.left; }
   int Top() const { return bounds_.top; }
   int Width() const { return bounds_.right - bounds_.left; }
@@ -167,6 +168,9 @@ class TWebBrowser : public TComponent {
   void Activate();
   void Deactivate();
   void ApplyBounds();
+  static LRESULT CALLBACK ParentSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                             DWORD_PTR data);
+  static constexpr UINT_PTR kParentSubclassId = 0x57420001;
 
   HWND parent_ = nullptr;
   RECT bounds_ = {0, 0, 0, 0};

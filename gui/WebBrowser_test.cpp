@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -131,7 +132,6 @@ TEST_F(WebBrowserTest, HostedControlFillsTheClientAreaAndFollowsIt) {
   ExpectSameRect(host.ClientOnScreen(), WindowRect(control));
 
   SetWindowPos(host.Handle(), nullptr, 0, 0, 420, 210, SWP_NOMOVE | SWP_NOZORDER);
-  browser.FitToParent();
   ExpectSameRect(host.ClientOnScreen(), WindowRect(control));
   RECT client;
   GetClientRect(host.Handle(), &client);
@@ -142,7 +142,6 @@ TEST_F(WebBrowserTest, HostedControlFillsTheClientAreaAndFollowsIt) {
   browser.SetAlignClient(false);
   browser.SetBounds(10, 20, 100, 50);
   SetWindowPos(host.Handle(), nullptr, 0, 0, 500, 260, SWP_NOMOVE | SWP_NOZORDER);
-  browser.FitToParent();
   RECT expected = host.ClientOnScreen();
   expected = {expected.left + 10, expected.top + 20, expected.left + 110, expected.top + 70};
   ExpectSameRect(expected, WindowRect(control));
@@ -180,6 +179,18 @@ TEST_F(WebBrowserTest, InterfaceIsObtainedOnceAndEveryReferenceIsReleasedOnDestr
   EXPECT_TRUE(IsWindow(host.Handle()));
   // Ours is the last reference: the host kept none behind.
   EXPECT_EQ(kept->Release(), 0u);
+}
+
+TEST_F(WebBrowserTest, ParentWindowDestroyedBeforeTheHostIsSurvived) {
+  auto host = std::make_unique<THostWindow>(400, 200);
+  TWebBrowser browser(nullptr);
+  browser.SetParentWindow(host->Handle());
+  HWND control = browser.ControlWindow();
+  ASSERT_NE(control, nullptr);
+  host.reset();
+  EXPECT_FALSE(IsWindow(control));
+  // Still usable without a window, and destroyed cleanly at scope exit.
+  EXPECT_NO_THROW(browser.ControlInterface());
 }
 
 TEST_F(WebBrowserTest, ControlWithoutParentNavigatesButHasNoWindow) {
