@@ -1,0 +1,77 @@
+// Window-framework basics shared by forms, timers and menus: the framework's errors and their texts, the message
+// record handed to components, colours, and a small owning holder for a hidden window that turns its messages into
+// a callback.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "rtl/SysUtils.h"
+
+// Texts the framework raises. Kept together so a reader finds every message of the window layer in one place.
+inline constexpr const char* kSVisibleChanged = "Cannot change Visible in OnShow or OnHide";
+inline constexpr const char* kSNoTimers = "Not enough timers available";
+inline constexpr const char* kSInvalidIcon = "Icon image is not valid";
+inline constexpr const char* kSWindowCreate = "Error creating window";
+
+// An operation that is not allowed in the object's present state.
+class EInvalidOperation : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The system refused a resource (a timer, a window).
+class EOutOfResources : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// An icon image that cannot be read.
+class EInvalidGraphic : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A window message as a component's handler sees it. The handler may set Result.
+struct TMessage {
+  UINT Msg = 0;
+  WPARAM WParam = 0;
+  LPARAM LParam = 0;
+  LRESULT Result = 0;
+};
+
+// A colour: an RGB value, or a system colour index with the top bit set.
+using TColor = int32_t;
+inline constexpr TColor kSystemColorFlag = static_cast<TColor>(0x80000000u);
+inline constexpr TColor clBtnFace = kSystemColorFlag | COLOR_BTNFACE;
+inline constexpr TColor clWindow = kSystemColorFlag | COLOR_WINDOW;
+
+// The RGB value of a colour, system colours looked up.
+COLORREF ColorToRGB(TColor color);
+
+// A hidden window that hands every message to a callback: message-only by default, or a hidden top-level tool
+// window where the system needs one (a popup menu's owner). Owns the window; the callback runs on the thread that
+// created it. No exception may leave the callback: the holder catches any that does and reports it
+// through the application's default handler, because the frame below belongs to the system.
+class TUtilWindow {
+ public:
+  using THandler = std::function<LRESULT(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)>;
+
+  explicit TUtilWindow(THandler handler, bool messageOnly = true);
+  ~TUtilWindow();
+  TUtilWindow(const TUtilWindow&) = delete;
+  TUtilWindow& operator=(const TUtilWindow&) = delete;
+
+  HWND Handle() const { return handle_; }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+
+  HWND handle_ = nullptr;
+  THandler handler_;
+};
+
+// The module instance of the running executable.
+HINSTANCE MainInstance();
