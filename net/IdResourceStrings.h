@@ -82,3 +82,8 @@ inline constexpr const char RSStatusText[] = "%s";
 }  // namespace IdResourceStrings
 
 // ---- URI, header, cookie and HTTP texts (appended below this line) ----
+
+// URI, header and cookie texts.
+namespace IdResourceStrings {
+inline constexpr const char RSIndexOutOfRange[] = "Index out of range.";
+}  // namespace IdResourceStrings
