@@ -1,0 +1,241 @@
+#include "testing/WinTestUtils.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace testing_win {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kTrayWindowClass = "__winex11_standalone_tray";
+constexpr const char* kTrayIconClass = "__winex11_tray_icon";
+constexpr const char* kMessageBoxClass = "#32770";
+constexpr const char* kMenuClass = "#32768";
+constexpr int kMessageBoxTextId = 0xFFFF;
+// The icon control of a message box: one id on Windows, another in Wine.
+constexpr int kMessageBoxIconIds[] = {0x14, 0x440};
+constexpr UINT kMenuGetHandle = 0x01E1;  // MN_GETHMENU
+
+int ElapsedMs(Clock::time_point start) {
+  return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+void PumpOnce(int waitMs) {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  if (waitMs > 0) MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(waitMs), QS_ALLINPUT);
+}
+
+struct TFindData {
+  DWORD processId;
+  const char* className;
+  const char* caption;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
+  auto* find = reinterpret_cast<TFindData*>(data);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (find->processId != 0 && owner != find->processId) return TRUE;
+  if (find->className != nullptr && WindowClass(window) != find->className) return TRUE;
+  if (find->caption != nullptr && WindowText(window) != find->caption) return TRUE;
+  find->found.push_back(window);
+  return TRUE;
+}
+
+BOOL CALLBACK CountTrayIcon(HWND window, LPARAM data) {
+  if (WindowClass(window) == kTrayIconClass && IsWindowVisible(window)) ++*reinterpret_cast<int*>(data);
+  return TRUE;
+}
+
+}  // namespace
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  auto start = Clock::now();
+  while (!done()) {
+    if (ElapsedMs(start) >= timeoutMs) return done();
+    PumpOnce(5);
+  }
+  return true;
+}
+
+void PumpFor(int ms) {
+  auto start = Clock::now();
+  while (ElapsedMs(start) < ms) PumpOnce(std::min(5, ms - ElapsedMs(start)));
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+  auto start = Clock::now();
+  while (!done()) {
+    if (ElapsedMs(start) >= timeoutMs) return done();
+    Sleep(2);
+  }
+  return true;
+}
+
+std::vector<HWND> FindTopWindows(DWORD processId, const char* className, const char* caption) {
+  TFindData find{processId, className, caption, {}};
+  EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&find));
+  return find.found;
+}
+
+HWND FindVisibleTopWindow(DWORD processId, const char* className, const char* caption) {
+  for (HWND window : FindTopWindows(processId, className, caption)) {
+    if (IsWindowVisible(window)) return window;
+  }
+  return nullptr;
+}
+
+std::string WindowText(HWND window) {
+  char buffer[512] = {};
+  GetWindowTextA(window, buffer, sizeof buffer);
+  return buffer;
+}
+
+std::string WindowClass(HWND window) {
+  char buffer[256] = {};
+  GetClassNameA(window, buffer, sizeof buffer);
+  return buffer;
+}
+
+int TrayIconCount() {
+  int count = 0;
+  for (HWND tray : FindTopWindows(0, kTrayWindowClass, nullptr)) {
+    EnumChildWindows(tray, &CountTrayIcon, reinterpret_cast<LPARAM>(&count));
+  }
+  return count;
+}
+
+bool HasTaskbarButton(HWND window) {
+  if (!IsWindowVisible(window)) return false;
+  LONG_PTR exStyle = GetWindowLongPtrA(window, GWL_EXSTYLE);
+  if (exStyle & WS_EX_APPWINDOW) return true;
+  if (exStyle & WS_EX_TOOLWINDOW) return false;
+  return GetWindow(window, GW_OWNER) == nullptr;
+}
+
+TMessageBoxCloser::TMessageBoxCloser(std::function<void(HWND box)> inspector)
+    : inspector_(std::move(inspector)), thread_([this] { Run(); }) {}
+
+TMessageBoxCloser::~TMessageBoxCloser() {
+  stop_ = true;
+  thread_.join();
+}
+
+std::vector<TSeenMessageBox> TMessageBoxCloser::Seen() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return seen_;
+}
+
+int TMessageBoxCloser::Count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(seen_.size());
+}
+
+void TMessageBoxCloser::Run() {
+  DWORD self = GetCurrentProcessId();
+  std::vector<HWND> pressed;
+  while (!stop_) {
+    HWND box = FindVisibleTopWindow(self, kMessageBoxClass, nullptr);
+    if (box == nullptr || std::find(pressed.begin(), pressed.end(), box) != pressed.end()) {
+      // A box already answered may take a moment to go; a new box with a reused handle shows up as visible again
+      // once the old one has vanished.
+      if (box == nullptr) pressed.clear();
+      Sleep(5);
+      continue;
+    }
+    TSeenMessageBox seen;
+    seen.window = box;
+    seen.caption = WindowText(box);
+    char text[2048] = {};
+    GetDlgItemTextA(box, kMessageBoxTextId, text, sizeof text);
+    seen.text = text;
+    seen.owner = GetWindow(box, GW_OWNER);
+    HICON stop = LoadIconA(nullptr, IDI_HAND);
+    for (int id : kMessageBoxIconIds) {
+      if (HWND iconControl = GetDlgItem(box, id)) {
+        auto icon = reinterpret_cast<HICON>(SendMessageA(iconControl, STM_GETICON, 0, 0));
+        if (icon != nullptr && icon == stop) seen.stopIcon = true;
+      }
+    }
+    if (inspector_) inspector_(box);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      seen_.push_back(seen);
+    }
+    pressed.push_back(box);
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+  }
+}
+
+HWND FindOpenMenu() { return FindVisibleTopWindow(GetCurrentProcessId(), kMenuClass, nullptr); }
+
+std::vector<std::string> OpenMenuItems(HWND menuWindow) {
+  std::vector<std::string> items;
+  auto menu = reinterpret_cast<HMENU>(SendMessageA(menuWindow, kMenuGetHandle, 0, 0));
+  if (menu == nullptr) return items;
+  int count = GetMenuItemCount(menu);
+  for (int i = 0; i < count; ++i) {
+    MENUITEMINFOA info = {};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_FTYPE;
+    GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info);
+    if (info.fType & MFT_SEPARATOR) {
+      items.push_back("-");
+      continue;
+    }
+    char text[256] = {};
+    GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+    items.push_back(text);
+  }
+  return items;
+}
+
+TChildProcess::TChildProcess(const std::string& commandLine, int showCommand) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(showCommand);
+  PROCESS_INFORMATION info = {};
+  std::string line = commandLine;
+  if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    id_ = info.dwProcessId;
+  }
+}
+
+TChildProcess::~TChildProcess() {
+  if (process_ == nullptr) return;
+  if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+    TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, 5000);
+  }
+  CloseHandle(process_);
+}
+
+bool TChildProcess::Wait(int timeoutMs) {
+  return process_ != nullptr && WaitForSingleObject(process_, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0;
+}
+
+DWORD TChildProcess::ExitCode() const {
+  DWORD code = STILL_ACTIVE;
+  if (process_ != nullptr) GetExitCodeProcess(process_, &code);
+  return code;
+}
+
+std::string TestProgramDirectory() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string text = path;
+  size_t slash = text.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : text.substr(0, slash + 1);
+}
+
+}  // namespace testing_win

@@ -1,0 +1,99 @@
+// Test support for the window layer under Wine: pumping messages for a bounded time, finding the real windows the
+// system shows (message boxes, popup menus, the notification area's icons), and a helper thread that reads and
+// closes message boxes while the thread under test sits in the box's own message loop.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testing_win {
+
+// Handles this thread's messages until done() holds or timeoutMs passed; returns done()'s last value.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
+// Handles this thread's messages for the given time.
+void PumpFor(int ms);
+// Waits (without pumping) until done() holds or timeoutMs passed.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
+
+// Top-level windows of a process, optionally filtered by class name and caption (nullptr: any).
+std::vector<HWND> FindTopWindows(DWORD processId, const char* className, const char* caption);
+// The first visible top-level window of the process with that class (and caption, when given), or null.
+HWND FindVisibleTopWindow(DWORD processId, const char* className, const char* caption);
+
+std::string WindowText(HWND window);
+std::string WindowClass(HWND window);
+
+// How many icons the notification area shows (Wine's stand-alone tray window and its icon children).
+int TrayIconCount();
+
+// Whether the system would give this top-level window a task-bar button: visible, and either unowned without the
+// tool-window bit or carrying the app-window bit.
+bool HasTaskbarButton(HWND window);
+
+// What a message box showed.
+struct TSeenMessageBox {
+  HWND window = nullptr;
+  std::string caption;
+  std::string text;
+  HWND owner = nullptr;
+  bool stopIcon = false;
+};
+
+// Watches this process for message boxes from a thread of its own and presses OK on each one, recording what it
+// showed. An optional inspector runs on the watcher thread while the box is open. Stops at destruction.
+class TMessageBoxCloser {
+ public:
+  explicit TMessageBoxCloser(std::function<void(HWND box)> inspector = nullptr);
+  ~TMessageBoxCloser();
+  TMessageBoxCloser(const TMessageBoxCloser&) = delete;
+  TMessageBoxCloser& operator=(const TMessageBoxCloser&) = delete;
+
+  std::vector<TSeenMessageBox> Seen() const;
+  int Count() const;
+
+ private:
+  void Run();
+
+  std::function<void(HWND)> inspector_;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  std::vector<TSeenMessageBox> seen_;
+  std::thread thread_;
+};
+
+// The visible popup menu window (#32768) of this process, or null.
+HWND FindOpenMenu();
+// The item texts of an open popup menu window ("-" for a separator).
+std::vector<std::string> OpenMenuItems(HWND menuWindow);
+
+// A child process started with CreateProcess, killed at scope exit if it still runs.
+class TChildProcess {
+ public:
+  // showCommand: the STARTUPINFO show request (SW_SHOWNORMAL, SW_SHOWMAXIMIZED, SW_SHOWMINNOACTIVE...).
+  TChildProcess(const std::string& commandLine, int showCommand = SW_SHOWNORMAL);
+  ~TChildProcess();
+  TChildProcess(const TChildProcess&) = delete;
+  TChildProcess& operator=(const TChildProcess&) = delete;
+
+  bool Started() const { return process_ != nullptr; }
+  DWORD Id() const { return id_; }
+  // Waits up to timeoutMs; true when the process has ended.
+  bool Wait(int timeoutMs);
+  // The exit code once ended; STILL_ACTIVE while running.
+  DWORD ExitCode() const;
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD id_ = 0;
+};
+
+// The directory of the running test program, with a trailing separator.
+std::string TestProgramDirectory();
+
+}  // namespace testing_win
