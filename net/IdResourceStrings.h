@@ -87,3 +87,14 @@ inline constexpr const char RSStatusText[] = "%s";
 namespace IdResourceStrings {
 inline constexpr const char RSIndexOutOfRange[] = "Index out of range.";
 }  // namespace IdResourceStrings
+
+// HTTP exchange texts.
+namespace IdResourceStrings {
+inline constexpr const char RSHTTPChunkStarted[] = "Chunk Started";
+inline constexpr const char RSHTTPUndefinedSituation[] = "Undefined situation";
+inline constexpr const char RSHTTPMethodRequiresVersion[] = "This request method is supported in HTTP 1.1";
+// Requests this client does not make; refused before anything is sent.
+inline constexpr const char RSHTTPMethodNotSupported[] = "This request method is not supported.";
+inline constexpr const char RSHTTPRequestBodyNotSupported[] = "Requests with a body are not supported.";
+inline constexpr const char RSHTTPProxyNotSupported[] = "Connections through a proxy are not supported.";
+}  // namespace IdResourceStrings
