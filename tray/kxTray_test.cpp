@@ -1,0 +1,310 @@
+#include "tray/kxTray.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testing/WinTestUtils.h"
+
+using namespace testing_win;
+
+namespace {
+
+struct TShellCall {
+  DWORD message;
+  NOTIFYICONDATAA data;
+};
+std::vector<TShellCall> shellCalls;
+
+// Watches every call on its way to the real shell.
+BOOL WINAPI RecordingNotifyIcon(DWORD message, PNOTIFYICONDATAA data) {
+  shellCalls.push_back({message, *data});
+  return Shell_NotifyIconA(message, data);
+}
+
+// A form built the way a form description builds one: components created while loading, then the after-loading
+// calls.
+class TTrayForm : public TForm {
+ public:
+  explicit TTrayForm(TComponent* owner, const std::string& tip = "Brasko tracker by Ulmquist") : TForm(owner) {
+    BeginLoading();
+    SetCaption("Tray owner");
+    kxTray1 = new TkxTray(this);
+    kxTray1->SetName("kxTray1");
+    PopupMenu1 = new TPopupMenu(this);
+    PopupMenu1->SetName("PopupMenu1");
+    for (const char* caption : {"Show Topics", "Configuratie", "-", "Exit"}) {
+      auto* item = new TMenuItem(this);
+      item->SetCaption(caption);
+      item->OnClick = [this, caption](TObject*) { clicked.push_back(caption); };
+      PopupMenu1->Items()->Add(item);
+    }
+    kxTray1->SetPopupMenu(PopupMenu1);
+    kxTray1->SetTip(tip);
+    EndLoading();
+  }
+  TkxTray* kxTray1;
+  TPopupMenu* PopupMenu1;
+  std::vector<std::string> clicked;
+};
+
+class Tray : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    shellCalls.clear();
+    kxShellNotifyIcon = &RecordingNotifyIcon;
+  }
+  void TearDown() override { kxShellNotifyIcon = &Shell_NotifyIconA; }
+};
+
+HICON OwnedApplicationIcon() { return CopyIcon(LoadIconA(nullptr, IDI_APPLICATION)); }
+
+// Posts the icon's callback message as the shell does and handles it.
+void PostTrayMouse(HWND window, UINT mouseMessage) {
+  PostMessageA(window, kTrayCallbackMessage, kTrayIconId, mouseMessage);
+  PumpFor(50);
+}
+
+}  // namespace
+
+TEST_F(Tray, AddedOnceLoadedWithTheFirstFormOfTheIconDataAndRemovedOnDestruction) {
+  int before = TrayIconCount();
+  {
+    TTrayForm form(Application);
+    ASSERT_EQ(shellCalls.size(), 1u) << "writes during loading send nothing; the after-loading call adds";
+    const TShellCall& add = shellCalls[0];
+    EXPECT_EQ(add.message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(add.data.cbSize, NOTIFYICONDATAA_V1_SIZE);
+    EXPECT_EQ(add.data.hWnd, form.Handle());
+    EXPECT_EQ(add.data.uID, 1u);
+    EXPECT_EQ(add.data.uCallbackMessage, 10124u);
+    EXPECT_EQ(add.data.uFlags, 7u);
+    EXPECT_STREQ(add.data.szTip, "Brasko tracker by Ulmquist");
+    EXPECT_EQ(add.data.hIcon, LoadIconA(MainInstance(), "MAINICON"));
+    EXPECT_NE(add.data.hIcon, nullptr);
+    EXPECT_TRUE(form.kxTray1->Active());
+    EXPECT_EQ(form.kxTray1->Handle(), form.Handle());
+    EXPECT_TRUE(PumpUntil([&] { return TrayIconCount() == before + 1; }, 3000)) << "the real icon appears";
+    shellCalls.clear();
+  }
+  ASSERT_FALSE(shellCalls.empty());
+  EXPECT_EQ(shellCalls[0].message, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_EQ(shellCalls[0].data.uFlags, 0u);
+  EXPECT_TRUE(PumpUntil([&] { return TrayIconCount() == before; }, 3000)) << "the real icon is gone";
+}
+
+TEST_F(Tray, TipIsCutTo63CharactersAndAnEmptyTipClearsTheTipFlag) {
+  TTrayForm form(Application);
+  shellCalls.clear();
+  std::string seventy(70, 'x');
+  for (int i = 0; i < 70; ++i) seventy[static_cast<size_t>(i)] = static_cast<char>('a' + i % 26);
+  form.kxTray1->SetTip(seventy);
+  EXPECT_EQ(form.kxTray1->Tip(), seventy.substr(0, 63));
+  ASSERT_EQ(shellCalls.size(), 1u);
+  EXPECT_EQ(shellCalls[0].message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(std::string(shellCalls[0].data.szTip), seventy.substr(0, 63));
+  EXPECT_EQ(shellCalls[0].data.uFlags, 7u);
+
+  form.kxTray1->SetTip("");
+  ASSERT_EQ(shellCalls.size(), 2u);
+  EXPECT_EQ(shellCalls[1].data.uFlags, 3u);
+  EXPECT_EQ(form.kxTray1->Tip(), "");
+}
+
+TEST_F(Tray, TipFollowsRenamesUntilOneIsAssigned) {
+  TkxTray tray(nullptr);
+  EXPECT_EQ(tray.Tip(), "");
+  tray.SetName("kxTray1");
+  EXPECT_EQ(tray.Tip(), "kxTray1");
+  EXPECT_FALSE(tray.TipSet());
+  tray.SetName(std::string(80, 'n'));
+  EXPECT_EQ(tray.Tip(), std::string(63, 'n'));
+  tray.SetTip("Brasko");
+  tray.SetName("Renamed");
+  EXPECT_EQ(tray.Tip(), "Brasko");
+  EXPECT_TRUE(tray.TipSet());
+}
+
+TEST_F(Tray, IconImageWinsOverResourcesAndEmptyingItFallsBackToTheResource) {
+  TTrayForm form(Application);
+  TkxTray* tray = form.kxTray1;
+  HICON resource = LoadIconA(MainInstance(), "MAINICON");
+  TIcon image;
+  image.SetHandle(OwnedApplicationIcon());
+  shellCalls.clear();
+  tray->SetIcon(&image);
+  ASSERT_FALSE(shellCalls.empty());
+  EXPECT_EQ(shellCalls.back().message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(shellCalls.back().data.hIcon, tray->Icon()->Handle());
+  EXPECT_NE(tray->Icon()->Handle(), resource);
+  // A missing resource name is ignored while the image is there.
+  tray->SetIconIndex(5);
+  EXPECT_EQ(tray->CurrentIconHandle(), tray->Icon()->Handle());
+  tray->SetIconIndex(0);
+
+  shellCalls.clear();
+  tray->Icon()->Assign(nullptr);
+  ASSERT_EQ(shellCalls.size(), 1u);
+  EXPECT_EQ(shellCalls[0].data.hIcon, resource);
+}
+
+TEST_F(Tray, ResourceIndexOutsideTheListGivesNoIconAndNothingIsAdded) {
+  TForm form(Application);
+  TkxTray tray(&form);  // created in code: no after-loading call
+  tray.SetIconIndex(1);
+  EXPECT_EQ(tray.CurrentIconHandle(), nullptr);
+  EXPECT_FALSE(tray.Active());
+  tray.SetActive(true);
+  EXPECT_TRUE(shellCalls.empty()) << "no icon handle: no add";
+  EXPECT_FALSE(tray.Active());
+  // Putting a usable name in its place tells the tray, which still has nothing shown to modify.
+  tray.IconResources()->Add("MAINICON");
+  tray.SetActive(true);
+  ASSERT_EQ(shellCalls.size(), 1u);
+  EXPECT_EQ(shellCalls[0].message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_TRUE(tray.Active());
+}
+
+TEST_F(Tray, WritingActiveRemovesAndAddsAndWritingTheSameValueDoesNothing) {
+  int before = TrayIconCount();
+  TTrayForm form(Application);
+  ASSERT_TRUE(PumpUntil([&] { return TrayIconCount() == before + 1; }, 3000));
+  shellCalls.clear();
+  form.kxTray1->SetActive(true);
+  EXPECT_TRUE(shellCalls.empty());
+  form.kxTray1->SetActive(false);
+  ASSERT_EQ(shellCalls.size(), 1u);
+  EXPECT_EQ(shellCalls[0].message, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_FALSE(form.kxTray1->Active());
+  EXPECT_TRUE(PumpUntil([&] { return TrayIconCount() == before; }, 3000));
+  // While inactive, property writes send nothing.
+  form.kxTray1->SetTip("quiet");
+  EXPECT_EQ(shellCalls.size(), 1u);
+  form.kxTray1->SetActive(false);
+  EXPECT_EQ(shellCalls.size(), 1u);
+  form.kxTray1->SetActive(true);
+  ASSERT_EQ(shellCalls.size(), 2u);
+  EXPECT_EQ(shellCalls[1].message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_STREQ(shellCalls[1].data.szTip, "quiet");
+  EXPECT_TRUE(PumpUntil([&] { return TrayIconCount() == before + 1; }, 3000));
+}
+
+TEST_F(Tray, RightPressOpensTheRealMenuAtTheMouseAndRunsTheChosenItemAfterItCloses) {
+  TTrayForm form(Application);
+  int showMenuCalls = 0;
+  form.kxTray1->ShowMenu = [&](TObject* sender) {
+    EXPECT_EQ(sender, form.kxTray1);
+    ++showMenuCalls;
+  };
+  std::vector<std::string> items;
+  bool menuSeen = false;
+  bool menuGoneAtClick = false;
+  form.PopupMenu1->Items()->Items(1)->OnClick = [&](TObject*) {
+    menuGoneAtClick = FindOpenMenu() == nullptr;
+    form.clicked.push_back("Configuratie");
+  };
+  std::thread user([&] {
+    HWND menu = nullptr;
+    WaitUntil([&] { return (menu = FindOpenMenu()) != nullptr; }, 5000);
+    if (menu == nullptr) return;
+    menuSeen = true;
+    items = OpenMenuItems(menu);
+    // Down twice, then Return: the second entry.
+    for (WPARAM key : {VK_DOWN, VK_DOWN, VK_RETURN}) {
+      PostMessageA(menu, WM_KEYDOWN, key, 0);
+      Sleep(30);
+    }
+  });
+  LRESULT result = SendMessageA(form.Handle(), kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
+  user.join();
+  EXPECT_TRUE(menuSeen);
+  EXPECT_EQ(showMenuCalls, 1);
+  EXPECT_EQ(items, (std::vector<std::string>{"Show Topics", "Configuratie", "-", "Exit"}));
+  EXPECT_EQ(form.clicked, (std::vector<std::string>{"Configuratie"}));
+  EXPECT_TRUE(menuGoneAtClick);
+  EXPECT_EQ(form.PopupMenu1->PopupComponent(), form.kxTray1);
+  EXPECT_EQ(result, 0) << "the system gets the form's own answer";
+}
+
+TEST_F(Tray, LeftPressAndDoubleClickFireTheirEventsAndOtherMouseMessagesNothing) {
+  TTrayForm form(Application);
+  std::vector<std::string> events;
+  form.kxTray1->SimpelFunction = [&](TObject*) { events.push_back("simpel"); };
+  form.kxTray1->DefaultFunction = [&](TObject*) { events.push_back("default"); };
+  form.kxTray1->ShowMenu = [&](TObject*) { events.push_back("menu"); };
+  // A double click arrives as press, release, double click, release.
+  for (UINT mouse :
+       {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP, WM_MOUSEMOVE, WM_RBUTTONUP, WM_MBUTTONDOWN}) {
+    PostTrayMouse(form.Handle(), mouse);
+  }
+  EXPECT_EQ(events, (std::vector<std::string>{"simpel", "default"}));
+}
+
+TEST_F(Tray, NoMenuOrAutoPopupOffOrDestroyedMenuOpensNothing) {
+  TTrayForm form(Application);
+  int showMenuCalls = 0;
+  form.kxTray1->ShowMenu = [&](TObject*) { ++showMenuCalls; };
+  std::atomic<bool> stop{false};
+  std::atomic<int> menusSeen{0};
+  // Closes any menu that opens, so a wrong open cannot hang the test, and counts it.
+  std::thread watcher([&] {
+    while (!stop) {
+      if (HWND menu = FindOpenMenu()) {
+        ++menusSeen;
+        PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+        Sleep(100);
+      }
+      Sleep(5);
+    }
+  });
+  form.PopupMenu1->SetAutoPopup(false);
+  SendMessageA(form.Handle(), kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
+  form.PopupMenu1->SetAutoPopup(true);
+  delete form.PopupMenu1;
+  EXPECT_EQ(form.kxTray1->PopupMenu(), nullptr) << "the removal notification cleared it";
+  SendMessageA(form.Handle(), kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
+  PumpFor(200);
+  stop = true;
+  watcher.join();
+  EXPECT_EQ(showMenuCalls, 2);
+  EXPECT_EQ(menusSeen, 0);
+}
+
+TEST_F(Tray, WithoutAFormInTheOwnerChainNothingIsAddedUntilAWindowIsGiven) {
+  TComponent owner(nullptr);
+  auto* tray = new TkxTray(&owner);
+  EXPECT_EQ(tray->Form(), nullptr);
+  tray->ShowIcon();
+  EXPECT_TRUE(shellCalls.empty());
+  EXPECT_FALSE(tray->Active());
+  TForm host(Application);
+  tray->SetHandle(host.Handle());
+  tray->SetActive(true);
+  ASSERT_EQ(shellCalls.size(), 1u);
+  EXPECT_EQ(shellCalls[0].message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(shellCalls[0].data.hWnd, host.Handle());
+  delete tray;
+  EXPECT_EQ(shellCalls.back().message, static_cast<DWORD>(NIM_DELETE));
+}
+
+TEST_F(Tray, InDesignModeTheShellIsNeverCalled) {
+  class TDesigner : public TComponent {
+   public:
+    TDesigner() : TComponent(nullptr) { SetDesigning(true); }
+  };
+  TDesigner designer;
+  TForm host(Application);
+  {
+    TkxTray tray(&designer);
+    tray.SetHandle(host.Handle());
+    tray.ShowIcon();
+    tray.SetTip("design");
+    tray.SetActive(false);
+    tray.SetActive(true);
+    tray.PopupAt(POINT{10, 10});
+  }
+  EXPECT_TRUE(shellCalls.empty());
+}
