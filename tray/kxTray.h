@@ -2,8 +2,9 @@
 // mouse messages (message 10124) arrive through the form hook and become three events and the popup menu.
 #pragma once
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <memory>
 #include <string>
