@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "net/IdException.h"
+#include "net/IdStack.h"
+#include "net/IdTestSupport.h"
+
+namespace {
+
+TEST(SocketErrorText, TableCodesGiveNumberLineBreakAndText) {
+  EXPECT_EQ(SocketErrorText(10061), "Socket Error # 10061\r\nConnection refused.");
+  EXPECT_EQ(SocketErrorText(10054), "Socket Error # 10054\r\nConnection reset by peer.");
+  EXPECT_EQ(SocketErrorText(10004), "Socket Error # 10004\r\nInterrupted system call.");
+  // The two texts that break the pattern: a trailing blank, and no final period.
+  EXPECT_EQ(SocketErrorText(10035), "Socket Error # 10035\r\nOperation would block. ");
+  EXPECT_EQ(SocketErrorText(10066), "Socket Error # 10066\r\nDirectory not empty");
+}
+
+TEST(SocketErrorText, CodesOutsideTheTableEndInTheBareLineBreak) {
+  for (int code : {0, 11001, 11004, 10091, 10093, 10003, 10067, -1}) {
+    EXPECT_EQ(SocketErrorText(code), "Socket Error # " + std::to_string(code) + "\r\n") << code;
+  }
+}
+
+TEST(SocketErrorText, EveryCodeOfTheRangeHasATextExceptTheGaps) {
+  // The table covers 10004..10066 with gaps where Windows defines no socket error.
+  int withText = 0;
+  for (int code = 10000; code <= 10070; ++code) {
+    const std::string bare = "Socket Error # " + std::to_string(code) + "\r\n";
+    if (SocketErrorText(code) != bare) ++withText;
+  }
+  EXPECT_EQ(withText, 38);
+}
+
+TEST(RaiseSocketError, CarriesTheCodeAndTheMessage) {
+  StackUser user;
+  try {
+    GStack()->RaiseSocketError(10061);
+    FAIL() << "no exception";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10061);
+    EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
+  }
+}
+
+TEST(ExceptionFamily, ClosedGracefullyIsAnOrdinaryFailureOfTheFamily) {
+  // Nothing treats it as silent: it is caught as a network exception and as the runtime's general one.
+  EXPECT_EQ(MessageOf<EIdException>([] { throw EIdConnClosedGracefully("Connection Closed Gracefully."); }),
+            "Connection Closed Gracefully.");
+  EXPECT_EQ(MessageOf<Exception>([] { throw EIdConnClosedGracefully("Connection Closed Gracefully."); }),
+            "Connection Closed Gracefully.");
+  EXPECT_EQ(MessageOf<EAbort>([] { throw EIdConnClosedGracefully("x"); }), "another exception: x");
+}
+
+TEST(ExceptionFamily, CodesAndBranchesSelectByClass) {
+  try {
+    throw EIdProtocolReplyError(550, "550 No such file");
+  } catch (const EIdException& e) {
+    const auto* reply = dynamic_cast<const EIdProtocolReplyError*>(&e);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(reply->ErrorCode(), 550);
+    EXPECT_EQ(e.Message(), "550 No such file");
+  }
+  EXPECT_EQ(MessageOf<EIdSocketHandleError>([] { throw EIdInvalidPortRange("r"); }), "r");
+  EXPECT_EQ(MessageOf<EIdStackError>([] { throw EIdStackSetSizeExceeded("s"); }), "s");
+  EXPECT_EQ(MessageOf<EIdTCPConnectionError>([] { throw EIdMaxLineLengthExceeded("m"); }), "m");
+  EXPECT_EQ(MessageOf<EIdStackError>([] { throw EIdStackCanNotLoadWinsock("w"); }), "another exception: w");
+}
+
+}  // namespace

@@ -1,0 +1,411 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/IdException.h"
+#include "net/IdTCPClient.h"
+#include "net/IdTestSupport.h"
+#include "testing/ScriptedPeer.h"
+
+namespace {
+
+using Peer = ScriptedPeer;
+
+// A client connected to the peer, with every status text it reports and every disconnected event it fires.
+struct Connection {
+  explicit Connection(int port, const std::string& host = "127.0.0.1") : client(nullptr) {
+    client.OnStatus = [this](TObject*, TIdStatus, const std::string& text) { statuses.push_back(text); };
+    client.OnDisconnected = [this](TObject*) { ++disconnectedEvents; };
+    client.SetHost(host);
+    client.SetPort(port);
+    client.Connect();
+  }
+  std::string Buffered() { return client.InputBuffer().DataString(); }
+  // Waits until the input buffer holds n bytes.
+  void Buffer(int64_t n) {
+    for (int i = 0; i < 1000 && client.InputBuffer().Size() < n; ++i) client.FillInputBuffer(true, 5000, true);
+  }
+
+  TIdTCPClient client;
+  std::vector<std::string> statuses;
+  int disconnectedEvents = 0;
+};
+
+int64_t Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// ---- lines ----
+
+TEST(ReadLine, ReturnsTheLineThenReportsTheCloseOnceTheBufferIsUsedUp) {
+  Peer peer({Peer::Send("abc\r\n"), Peer::Close()});
+  Connection c(peer.Port());
+  EXPECT_EQ(c.client.ReadLine(), "abc");
+  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { c.client.ReadLine(); }), "Connection Closed Gracefully.");
+  EXPECT_FALSE(c.client.Connected());
+}
+
+TEST(ReadLine, AnUnterminatedLineStaysBufferedWhenThePeerCloses) {
+  Peer peer({Peer::Send("abc"), Peer::Close()});
+  Connection c(peer.Port());
+  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { c.client.ReadLine(); }), "Connection Closed Gracefully.");
+  EXPECT_EQ(c.Buffered(), "abc");
+}
+
+TEST(ReadLine, LineEndingsAndTerminators) {
+  Peer peer({Peer::Send("one\ntwo\r\nthree\r\n\r\nfourEN"), Peer::Sleep(100), Peer::Send("Dfive\rEND"),
+             Peer::Sleep(100), Peer::Send("E"), Peer::Sleep(100), Peer::Send("ND")});
+  Connection c(peer.Port());
+  EXPECT_EQ(c.client.ReadLine(), "one");
+  EXPECT_EQ(c.client.ReadLine(), "two");
+  EXPECT_EQ(c.client.ReadLine("\n"), "three\r");  // an explicit line feed keeps the carriage return
+  EXPECT_EQ(c.client.ReadLine(), "");
+  EXPECT_EQ(c.client.ReadLine("END"), "four");  // a terminator split across two receives
+  EXPECT_EQ(c.client.ReadLine("END"), "five\r");
+  EXPECT_EQ(c.client.ReadLine("END"), "");  // split across three
+  EXPECT_EQ(c.client.ReadLineTimedOut(), false);
+}
+
+TEST(ReadLine, AnExplicitTimeOutReturnsEmptyAndSetsTheFlag) {
+  Peer peer({Peer::Sleep(1500), Peer::Send("late\n")});
+  Connection c(peer.Port());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(c.client.ReadLine("", 500), "");
+  EXPECT_TRUE(c.client.ReadLineTimedOut());
+  EXPECT_GE(Since(start), 400);
+  EXPECT_TRUE(c.client.Connected());
+  // The default wait with ReadTimeout 0 has no limit, so the late line still comes.
+  EXPECT_EQ(c.client.ReadLine(), "late");
+  EXPECT_FALSE(c.client.ReadLineTimedOut());
+}
+
+TEST(ReadLine, ADefaultWaitWithAReadTimeoutRaises) {
+  Peer peer({Peer::Sleep(3000)});
+  Connection c(peer.Port());
+  c.client.SetReadTimeout(200);
+  EXPECT_EQ(MessageOf<EIdReadTimeout>([&] { c.client.ReadLine(); }), "Read Timeout");
+}
+
+TEST(ReadLine, ALineAtTheBoundIsReturnedWhole) {
+  const std::string line(static_cast<size_t>(kIdMaxLineLength), 'x');
+  Peer peer({Peer::Send(line + "\r\n" + "next\n")});
+  Connection c(peer.Port());
+  EXPECT_EQ(c.client.ReadLine(), line);
+  EXPECT_EQ(c.client.ReadLine(), "next");
+}
+
+TEST(ReadLine, ALongerLineFailsAndLeavesTheConnectionClosed) {
+  // Arrives in pieces and never ends: the bound stops the buffer growing without limit.
+  Peer peer({Peer::SendRepeated(std::string(4096, 'y'), 600)});
+  Connection c(peer.Port());
+  EXPECT_EQ(MessageOf<EIdMaxLineLengthExceeded>([&] { c.client.ReadLine(); }), "Max line length exceeded.");
+  EXPECT_FALSE(c.client.Connected());
+  EXPECT_EQ(c.client.InputBuffer().Size(), 0);
+  EXPECT_THROW(c.client.ReadLine(), EIdException);
+}
+
+TEST(ReadLine, OneByteOverTheBoundWithItsTerminatorFails) {
+  Peer peer({Peer::Send(std::string(static_cast<size_t>(kIdMaxLineLength) + 1, 'z') + "\n")});
+  Connection c(peer.Port());
+  EXPECT_THROW(c.client.ReadLine(), EIdMaxLineLengthExceeded);
+  EXPECT_FALSE(c.client.Connected());
+}
+
+TEST(ReadLine, ASmallerBoundCountsTheLineWithoutItsEnding) {
+  Peer peer({Peer::Send("12345\r\n123456\r\n")});
+  Connection c(peer.Port());
+  c.client.SetMaxLineLength(5);
+  EXPECT_EQ(c.client.ReadLine(), "12345");
+  EXPECT_THROW(c.client.ReadLine(), EIdMaxLineLengthExceeded);
+}
+
+TEST(ReadLine, WithoutAConnectionItFailsInsteadOfWaitingForever) {
+  StackUser user;
+  TIdTCPClient client(nullptr);
+  EXPECT_EQ(MessageOf<EIdClosedSocket>([&] { client.ReadLine(); }), "Disconnected.");
+  EXPECT_THROW(client.ReadText(1), EIdClosedSocket);
+  EXPECT_THROW(client.WriteLine("x"), EIdClosedSocket);
+  EXPECT_FALSE(client.Connected());
+}
+
+// ---- reading to a stream ----
+
+TEST(ReadToStream, TakesBufferedBytesFirstThenTheRest) {
+  Peer peer({Peer::Send("0123"), Peer::Sleep(150), Peer::Send("456789")});
+  Connection c(peer.Port());
+  c.Buffer(4);
+  ASSERT_EQ(c.Buffered(), "0123");
+  TMemoryStream stream;
+  c.client.ReadToStream(stream, 10);
+  EXPECT_EQ(stream.DataString(), "0123456789");
+  EXPECT_EQ(c.client.InputBuffer().Size(), 0);
+}
+
+TEST(ReadToStream, UntilThePeerClosesWith100000Bytes) {
+  std::string body;
+  for (int i = 0; i < 100000; ++i) body += static_cast<char>('0' + i % 75);
+  Peer peer({Peer::Send(body.substr(0, 40000)), Peer::Sleep(50), Peer::Send(body.substr(40000)), Peer::Close()});
+  Connection c(peer.Port());
+  TMemoryStream stream;
+  c.client.ReadToStream(stream, kIdReadCountFromPeer, true);
+  EXPECT_EQ(stream.Size(), 100000);
+  EXPECT_TRUE(stream.DataString() == body);
+  EXPECT_FALSE(c.client.Connected());
+  EXPECT_EQ(c.disconnectedEvents, 1);
+}
+
+TEST(ReadToStream, AnEarlyCloseFailsAndLeavesThePartialChunkBuffered) {
+  Peer peer({Peer::Send("0123"), Peer::Close()});
+  Connection c(peer.Port());
+  TMemoryStream stream;
+  stream.WriteBuffer("XY", 2);
+  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { c.client.ReadToStream(stream, 10); }),
+            "Connection Closed Gracefully.");
+  EXPECT_EQ(stream.DataString(), "XY");  // sized to 12 in advance, cut back to its position
+  EXPECT_EQ(c.Buffered(), "0123");
+}
+
+TEST(ReadToStream, ZeroOrNegativeCountsReadNothing) {
+  Peer peer({Peer::Send("abc"), Peer::Sleep(1000)});
+  Connection c(peer.Port());
+  c.Buffer(3);
+  TMemoryStream stream;
+  c.client.ReadToStream(stream, 0);
+  c.client.ReadToStream(stream, -1);
+  c.client.ReadToStream(stream, -12345);
+  EXPECT_EQ(stream.Size(), 0);
+  EXPECT_EQ(c.Buffered(), "abc");
+}
+
+TEST(ReadToStream, ACountSentFirstByThePeer) {
+  Peer peer({Peer::Send(std::string("\0\0\0\5hello!", 10))});
+  Connection c(peer.Port());
+  TMemoryStream stream;
+  c.client.ReadToStream(stream);
+  EXPECT_EQ(stream.DataString(), "hello");
+  EXPECT_EQ(c.client.ReadText(1), "!");
+}
+
+TEST(ReadToStream, CountsItsWorkOnce) {
+  Peer peer({Peer::Send(std::string(70000, 'w'))});
+  Connection c(peer.Port());
+  std::vector<std::string> work;
+  c.client.OnWorkBegin = [&](TObject*, TWorkMode m, int64_t max) {
+    work.push_back("begin " + std::to_string(m) + " " + std::to_string(max));
+  };
+  c.client.OnWorkEnd = [&](TObject*, TWorkMode m) { work.push_back("end " + std::to_string(m)); };
+  int64_t last = 0;
+  c.client.OnWork = [&](TObject*, TWorkMode, int64_t count) { last = count; };
+  TMemoryStream stream;
+  c.client.ReadToStream(stream, 70000);
+  EXPECT_EQ(work, (std::vector<std::string>{"begin 0 70000", "end 0"}));
+  EXPECT_GT(last, 0);
+  EXPECT_LE(last, 70000);
+}
+
+// ---- closing ----
+
+TEST(Closing, APeerCloseIsActedOnOnceAtTheNextCheck) {
+  Peer peer({Peer::Send("data"), Peer::Close()});
+  Connection c(peer.Port());
+  c.Buffer(4);
+  while (c.client.FillInputBuffer(false, 5000, false) > 0) {
+  }
+  EXPECT_TRUE(c.client.PeerClosed());
+  EXPECT_EQ(c.disconnectedEvents, 1);  // the fill's own check dropped the socket
+  EXPECT_FALSE(c.client.Connected());
+  EXPECT_FALSE(c.client.Connected());
+  EXPECT_EQ(c.disconnectedEvents, 1);
+  EXPECT_EQ(c.statuses, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.", "Disconnected."}));
+  EXPECT_EQ(c.client.ReadText(4), "data");  // still readable
+  EXPECT_THROW(c.client.ReadText(1), EIdConnClosedGracefully);
+}
+
+TEST(Closing, DisconnectTwiceRaisesNothing) {
+  Peer peer({Peer::Sleep(2000)});
+  Connection c(peer.Port());
+  EXPECT_NO_THROW(c.client.Disconnect());
+  EXPECT_NO_THROW(c.client.Disconnect());
+  EXPECT_FALSE(c.client.Connected());
+  EXPECT_EQ(c.client.IOHandler(), nullptr);  // the handler Connect made is gone
+  EXPECT_EQ(c.disconnectedEvents, 2);
+  EXPECT_EQ(c.statuses, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.", "Disconnecting.",
+                                                  "Disconnected.", "Disconnecting.", "Disconnected."}));
+}
+
+TEST(Closing, AResetWhileReadingIsASocketErrorEvenWithBytesBuffered) {
+  Peer peer({Peer::Send("abc"), Peer::Sleep(200), Peer::Reset()});
+  Connection c(peer.Port());
+  c.Buffer(3);
+  try {
+    c.client.ReadLine();
+    FAIL() << "no exception";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10054);
+    EXPECT_EQ(e.Message(), "Socket Error # 10054\r\nConnection reset by peer.");
+  }
+  EXPECT_EQ(c.Buffered(), "abc");
+}
+
+TEST(Closing, WritingAfterAResetFailsWithASocketError) {
+  Peer peer({Peer::Reset()});
+  Connection c(peer.Port());
+  ASSERT_TRUE(peer.WaitDone(5000));
+  std::string failure;
+  // The first write may still be taken; the reset answers it, and a later one fails.
+  for (int i = 0; i < 50 && failure.empty(); ++i) {
+    try {
+      c.client.WriteLine("ping");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } catch (const EIdSocketError& e) {
+      failure = e.Message();
+    } catch (const EIdConnClosedGracefully& e) {
+      failure = e.Message();
+    }
+  }
+  EXPECT_TRUE(failure == "Socket Error # 10054\r\nConnection reset by peer." ||
+              failure == "Socket Error # 10053\r\nSoftware caused connection abort." ||
+              failure == "Socket Error # 10058\r\nCannot send or receive after socket is closed." ||
+              failure == "Connection Closed Gracefully.")
+      << failure;
+  EXPECT_FALSE(c.client.Connected());
+}
+
+// ---- connecting ----
+
+TEST(Connect, AgainWhileConnectedIsRefused) {
+  Peer peer({Peer::Sleep(2000)});
+  Connection c(peer.Port());
+  EXPECT_EQ(MessageOf<EIdAlreadyConnected>([&] { c.client.Connect(); }), "Already connected.");
+  EXPECT_TRUE(c.client.Connected());
+}
+
+TEST(Connect, ARefusedConnectDropsTheSocketAndTheHandlerIsReusedLater) {
+  StackUser user;
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  {
+    Peer probe({});
+    client.SetPort(probe.Port());
+  }  // nobody listens there any more
+  try {
+    client.Connect();
+    FAIL() << "connected";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10061);
+  }
+  EXPECT_FALSE(client.Connected());
+  TIdIOHandler* handler = client.IOHandler();
+  ASSERT_NE(handler, nullptr);
+  Peer peer({Peer::ReadUntil("\r\n")});
+  client.SetPort(peer.Port());
+  client.Connect();
+  EXPECT_EQ(client.IOHandler(), handler);
+  client.WriteLine("hello");
+  EXPECT_TRUE(peer.WaitDone(5000));
+  EXPECT_EQ(peer.Received(), "hello\r\n");
+}
+
+TEST(Connect, ByNameReportsEveryStep) {
+  Peer peer({Peer::Sleep(1000)});
+  Connection c(peer.Port(), "localhost");
+  EXPECT_EQ(c.statuses,
+            (std::vector<std::string>{"Resolving hostname localhost.", "Connecting to 127.0.0.1.", "Connected."}));
+}
+
+TEST(Connect, ConnectAndReadAllReturnsEverythingAndDisconnects) {
+  Peer peer({Peer::Send("first "), Peer::Sleep(50), Peer::Send("second"), Peer::Close()});
+  StackUser user;
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  client.SetPort(peer.Port());
+  EXPECT_EQ(client.ConnectAndReadAll(), "first second");
+  EXPECT_EQ(client.IOHandler(), nullptr);
+}
+
+// ---- writing ----
+
+TEST(Writing, ABufferedHeadLeavesInOneSendLoop) {
+  Peer peer({Peer::ReadUntil("\r\n\r\n")});
+  Connection c(peer.Port());
+  std::vector<int64_t> sends;
+  c.client.OnWork = [&](TObject*, TWorkMode mode, int64_t count) {
+    if (mode == wkWrite) sends.push_back(count);
+  };
+  c.client.StartWork(wkWrite, 0);
+  c.client.BeginBufferedWrite(-1);
+  c.client.WriteLine("GET / HTTP/1.1");
+  c.client.WriteLine("Host: example");
+  c.client.WriteLine();
+  EXPECT_TRUE(sends.empty());
+  c.client.EndBufferedWrite();
+  c.client.FinishWork(wkWrite);
+  EXPECT_FALSE(c.client.Buffering());
+  const std::string head = "GET / HTTP/1.1\r\nHost: example\r\n\r\n";
+  EXPECT_EQ(sends, (std::vector<int64_t>{static_cast<int64_t>(head.size())}));
+  EXPECT_TRUE(peer.WaitDone(5000));
+  EXPECT_EQ(peer.Received(), head);
+}
+
+TEST(Writing, AThresholdFlushesAsItFills) {
+  Peer peer({Peer::ExpectBytes(10)});
+  Connection c(peer.Port());
+  c.client.BeginBufferedWrite(4);
+  c.client.WriteText("abc");
+  c.client.WriteText("defgh");  // 8 collected: the first 4 go
+  c.client.ClearBufferedWrite();
+  c.client.WriteText("ij");
+  c.client.EndBufferedWrite();
+  c.client.WriteText("klmn");
+  EXPECT_TRUE(peer.WaitDone(5000));
+  EXPECT_EQ(peer.Received(), "abcdijklmn");
+}
+
+// A stream that claims more bytes than it can give.
+class ShortStream : public TMemoryStream {
+ public:
+  int64_t Size() override { return TMemoryStream::Size() + 5; }
+};
+
+TEST(Writing, FromAStreamAndFromOneThatRunsDry) {
+  Peer peer({Peer::ExpectBytes(4 + 50000 + 3)});
+  Connection c(peer.Port());
+  c.client.SetSendBufferSize(4096);
+  TMemoryStream body;
+  for (int i = 0; i < 50000; ++i) body.WriteBuffer(i % 2 ? "a" : "b", 1);
+  c.client.WriteFromStream(body, true, true);
+  ShortStream dry;
+  dry.WriteBuffer("xyz", 3);
+  EXPECT_EQ(MessageOf<EIdNoDataToRead>([&] { c.client.WriteFromStream(dry); }), "No data to read.");
+  EXPECT_TRUE(peer.WaitDone(5000));
+  const std::string received = peer.Received();
+  ASSERT_EQ(received.size(), 4u + 50000u + 3u);
+  EXPECT_EQ(received.substr(0, 4), std::string("\0\0\xc3\x50", 4));  // 50000 in network order
+  EXPECT_EQ(received.substr(4, 4), "baba");
+  EXPECT_EQ(received.substr(50004), "xyz");
+}
+
+// ---- buffer operations ----
+
+TEST(Buffer, TakingMoreThanIsBufferedRaises) {
+  Peer peer({Peer::Send("\xc1\xe2z")});
+  Connection c(peer.Port());
+  c.client.SetASCIIFilter(true);
+  c.Buffer(3);
+  EXPECT_EQ(MessageOf<EIdNotEnoughDataInBuffer>([&] { c.client.TakeFromBuffer(4); }), "Not enough data in buffer.");
+  EXPECT_EQ(c.client.TakeFromBuffer(3), "Abz");  // the filter cleared the top bits
+  EXPECT_EQ(c.client.TakeFromBuffer(0), "");
+}
+
+TEST(Buffer, Int32BothWays) {
+  Peer peer({Peer::Send(std::string("\x12\x34\x56\x78\x78\x56\x34\x12", 8))});
+  Connection c(peer.Port());
+  EXPECT_EQ(c.client.ReadInt32(), 0x12345678);
+  EXPECT_EQ(c.client.ReadInt32(false), 0x12345678);
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+// Helpers for the network tests: the message of an expected exception, and a component that keeps the socket stack
+// alive for tests that use the stack or socket handles directly.
+#pragma once
+
+#include <exception>
+#include <string>
+
+#include "net/IdComponent.h"
+#include "rtl/SysUtils.h"
+
+// Runs f and returns the message of the exception of class E it raises, or a text that names what happened
+// instead (so that a mismatch shows in the test's failure message).
+template <class E, class F>
+std::string MessageOf(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return std::string("another exception: ") + e.what();
+  }
+  return "no exception";
+}
+
+// A live network component: the socket stack exists while one lives.
+struct StackUser {
+  TIdComponent component{nullptr};
+};
