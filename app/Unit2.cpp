@@ -1,0 +1,118 @@
+#include "app/Unit2.h"
+
+#include "gui/ComObj.h"
+#include "rtl/SysUtils.h"
+
+TForm2* Form2 = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 513;
+constexpr int kClientHeight = 230;
+constexpr unsigned kSlideInterval = 1;  // milliseconds; the system rounds it up to its shortest timer
+constexpr int kSlideInStep = 5;
+constexpr int kSlideOutStep = 10;
+// The page is local and changes on every announcement: no history entry, nothing from or into the cache.
+constexpr int kPageNavigateFlags = kNavNoHistory | kNavNoReadFromCache | kNavNoWriteToCache;
+
+}  // namespace
+
+TForm2::TForm2(TComponent* owner) : TForm(owner) {
+  BeginLoading();
+  SetName("Form2");
+  SetBorderStyle(TBorderStyle::bsToolWindow);
+  SetCaption("Brasko");
+  SetClientWidth(kClientWidth);
+  SetClientHeight(kClientHeight);
+  SetColor(clBtnFace);
+  Font().SetName("MS Sans Serif");
+  Font().SetHeight(-11);
+  SetFormStyle(TFormStyle::fsStayOnTop);
+  OnShow = [this](TObject* sender) { FormShow(sender); };
+  OnHide = [this](TObject* sender) { FormHide(sender); };
+
+  WebBrowser1 = new TWebBrowser(this);
+  WebBrowser1->SetName("WebBrowser1");
+  WebBrowser1->SetBounds(0, 0, kClientWidth, kClientHeight);
+  WebBrowser1->SetTabOrder(0);
+
+  // Switched off before the handler is set: a timer starts as soon as it is enabled with a handler.
+  Timer1 = new TTimer(this);
+  Timer1->SetName("Timer1");
+  Timer1->SetEnabled(false);
+  Timer1->SetInterval(kSlideInterval);
+  Timer1->SetOnTimer([this](TObject* sender) { Timer1Timer(sender); });
+
+  Timer2 = new TTimer(this);
+  Timer2->SetName("Timer2");
+  Timer2->SetEnabled(false);
+  Timer2->SetInterval(kSlideInterval);
+  Timer2->SetOnTimer([this](TObject* sender) { Timer2Timer(sender); });
+  EndLoading();
+}
+
+void TForm2::Loaded() {
+  TForm::Loaded();
+  // The client size is final now; the control fills it for the life of the form.
+  if (WebBrowser1) WebBrowser1->SetParentWindow(Handle());
+}
+
+void TForm2::Notification(TComponent* component, TOperation operation) {
+  TForm::Notification(component, operation);
+  if (operation != TOperation::opRemove) return;
+  if (component == WebBrowser1) WebBrowser1 = nullptr;
+  if (component == Timer1) Timer1 = nullptr;
+  if (component == Timer2) Timer2 = nullptr;
+}
+
+std::string TForm2::PageFileName() { return ExecutableDirectory() + kPageFileName; }
+
+void TForm2::FormShow(TObject* /*Sender*/) {
+  // The whole window, caption included, starts just above the screen's top edge.
+  SetTop(-Height());
+  // The primary display's full width, not the work area; a window wider than the display gets a negative Left.
+  SetLeft((GetSystemMetrics(SM_CXSCREEN) - Width()) / 2);
+  Timer1->SetEnabled(true);
+  // After the timer: a refused navigation leaves this handler, and the slide-in must still run.
+  WebBrowser1->Navigate(AnsiToWide(PageFileName()), kPageNavigateFlags);
+}
+
+void TForm2::Timer1Timer(TObject* /*Sender*/) {
+  SetTop(Top() + kSlideInStep);
+  if (Top() > -1) {
+    Timer1->SetEnabled(false);
+    SetTop(0);
+  }
+  Application->ProcessMessages();
+  // Nested loop above: this handler may have been re-entered; nothing read before it is relied on after.
+}
+
+void TForm2::FormHide(TObject* /*Sender*/) {
+  // A slide-in still running would pull against the slide-out and keep moving the window after it is hidden.
+  Timer1->SetEnabled(false);
+  Timer2->SetEnabled(true);
+  // Holds the caller until the slide-out has ended, while the program goes on handling its messages: timers, menu
+  // commands and this window's own ticks all run in here.
+  do {
+    Application->ProcessMessages();
+  } while (Timer2->Enabled());
+}
+
+void TForm2::Timer2Timer(TObject* /*Sender*/) {
+  SetTop(Top() - kSlideOutStep);
+  // Only a step past the fully hidden position stops it; one that lands on it exactly goes one tick further.
+  if (-Height() > Top()) {
+    Timer2->SetEnabled(false);
+    SetTop(-Height());
+  }
+  Application->ProcessMessages();
+  // Nested loop above: this handler may have been re-entered; nothing read before it is relied on after.
+}
+
+void TForm2Notifier::Hide() {
+  if (Form2) Form2->Hide();
+}
+
+void TForm2Notifier::Show() {
+  if (Form2) Form2->Show();
+}

@@ -1,0 +1,51 @@
+// The notification window: a small stay-on-top tool window at the top of the screen that shows the page file in the
+// browser control. Showing it slides it down from above the screen's top edge; hiding it slides it back up first.
+#pragma once
+
+#include <string>
+
+#include "app/FeedProcessor.h"
+#include "gui/ExtCtrls.h"
+#include "gui/Forms.h"
+#include "gui/WebBrowser.h"
+
+// The page file the window shows: "htmlAll.html" beside the executable.
+inline constexpr const char* kPageFileName = "htmlAll.html";
+
+class TForm2 : public TForm {
+ public:
+  explicit TForm2(TComponent* owner);
+
+  // Owned by the form; cleared when destroyed.
+  TWebBrowser* WebBrowser1 = nullptr;
+  TTimer* Timer1 = nullptr;  // slide-in
+  TTimer* Timer2 = nullptr;  // slide-out
+
+  // Before the hidden window is put on the screen: places it just above the screen, centred on the primary display,
+  // starts the slide-in and loads the page file into the browser.
+  void FormShow(TObject* Sender);
+  // Before the visible window is taken off the screen: slides it out and returns only when that has ended.
+  void FormHide(TObject* Sender);
+  // One slide-in step of 5 pixels; the last one is clipped to the top edge.
+  void Timer1Timer(TObject* Sender);
+  // One slide-out step of 10 pixels; stops once past the fully hidden position and settles exactly there.
+  void Timer2Timer(TObject* Sender);
+
+  // The full path of the page file.
+  static std::string PageFileName();
+
+ protected:
+  void Loaded() override;
+  void Notification(TComponent* component, TOperation operation) override;
+};
+
+// The single notification window, created at start-up.
+extern TForm2* Form2;
+
+// The notification window as the feed processor sees it: whatever Form2 is at the time of the call. Hide and Show
+// raise whatever the window raises, the visibility refusal included, to the caller.
+class TForm2Notifier : public TNotificationTarget {
+ public:
+  void Hide() override;
+  void Show() override;
+};
