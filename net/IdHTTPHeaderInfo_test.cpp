@@ -1,0 +1,341 @@
+#include "net/IdHTTPHeaderInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "net/IdCookieManager.h"
+#include "net/IdException.h"
+#include "net/IdGlobalProtocols.h"
+#include "net/IdTCPClient.h"
+#include "testing/ScriptedPeer.h"
+
+namespace {
+
+std::vector<std::string> Lines(const TStringList& list) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < list.Count(); ++i) lines.push_back(list[i]);
+  return lines;
+}
+
+TEST(RequestHeaders, FirstFetchWithTheDefaults) {
+  TIdRequestHeaderInfo request;
+  request.SetHost("www.brasko.nl");
+  request.SetHeaders();
+  EXPECT_EQ(Lines(request.RawHeaders()),
+            (std::vector<std::string>{"Content-Type: text/html", "Host: www.brasko.nl", "Accept: text/html, */*",
+                                      "User-Agent: Mozilla/3.0 (compatible; Brasko tracker)"}));
+  // Building again starts from an empty list; an emptied content type is left out.
+  request.SetContentType("");
+  request.SetHeaders();
+  EXPECT_EQ(request.RawHeaders().Count(), 3);
+  EXPECT_EQ(request.RawHeaders()[0], "Host: www.brasko.nl");
+}
+
+TEST(RequestHeaders, EveryFieldInItsFixedOrder) {
+  TIdRequestHeaderInfo request;
+  request.SetConnection("Keep-Alive");
+  request.SetContentVersion("1");
+  request.SetContentEncoding("gzip");
+  request.SetContentLanguage("nl");
+  request.SetContentLength(12);
+  request.SetPragma("no-cache");
+  request.CustomHeaders().Add("X-One: 1");
+  request.CustomHeaders().Add("X-Two: 2");
+  request.SetProxyConnection("keep-alive");
+  request.SetHost("h");
+  request.SetAcceptCharSet("iso-8859-1");
+  request.SetAcceptEncoding("identity");
+  request.SetAcceptLanguage("nl, en");
+  request.SetFrom("me@h");
+  request.SetReferer("http://h/");
+  request.SetContentRangeStart(100);
+  request.SetContentRangeEnd(199);
+  request.SetUsername("joe");
+  request.SetPassword("s3cret");
+  request.SetBasicAuthentication(true);
+  request.SetHeaders();
+  EXPECT_EQ(Lines(request.RawHeaders()),
+            (std::vector<std::string>{"Connection: Keep-Alive",
+                                      "Content-Version: 1",
+                                      "Content-Encoding: gzip",
+                                      "Content-Language: nl",
+                                      "Content-Type: text/html",
+                                      "Content-Length: 12",
+                                      "Pragma: no-cache",
+                                      "X-One: 1",
+                                      "X-Two: 2",
+                                      "Proxy-Connection: keep-alive",
+                                      "Host: h",
+                                      "Accept: text/html, */*",
+                                      "Accept-Charset: iso-8859-1",
+                                      "Accept-Encoding: identity",
+                                      "Accept-Language: nl, en",
+                                      "From: me@h",
+                                      "Referer: http://h/",
+                                      "User-Agent: Mozilla/3.0 (compatible; Brasko tracker)",
+                                      "Range: bytes=100-199",
+                                      "Authorization: Basic am9lOnMzY3JldA=="}));
+}
+
+TEST(RequestHeaders, CustomLinesNamingAStandardHeaderAreReplacedInPlace) {
+  TIdRequestHeaderInfo request;
+  request.SetContentType("");
+  request.CustomHeaders().Add("host: custom.example");
+  request.CustomHeaders().Add("X-Mine: yes");
+  request.SetHost("www.brasko.nl");
+  request.SetHeaders();
+  EXPECT_EQ(Lines(request.RawHeaders()),
+            (std::vector<std::string>{"Host: www.brasko.nl", "X-Mine: yes", "Accept: text/html, */*",
+                                      "User-Agent: Mozilla/3.0 (compatible; Brasko tracker)"}));
+}
+
+TEST(RequestHeaders, RangeWithoutEndAndBasicObjectKeptForLaterRequests) {
+  TIdRequestHeaderInfo request;
+  request.SetContentRangeStart(500);
+  request.SetBasicAuthentication(true);
+  request.SetUsername("ann");
+  request.SetHeaders();
+  EXPECT_EQ(request.RawHeaders().Values("Range"), "bytes=500-");
+  EXPECT_EQ(request.RawHeaders().Values("Authorization"), "Basic " + EncodeBase64("ann:"));
+  ASSERT_NE(request.Authentication(), nullptr);
+  // The object made for the first request carries its credentials from then on.
+  request.SetUsername("bob");
+  request.SetHeaders();
+  EXPECT_EQ(request.RawHeaders().Values("Authorization"), "Basic " + EncodeBase64("ann:"));
+  request.SetAuthentication(nullptr);
+  request.SetBasicAuthentication(false);
+  request.SetHeaders();
+  EXPECT_EQ(request.RawHeaders().IndexOfName("Authorization"), -1);
+}
+
+TEST(RequestHeaders, AHeaderLongerThanTheFoldLengthGoesOutAsTwoLines) {
+  TIdRequestHeaderInfo request;
+  request.SetContentType("");
+  request.SetAccept("");
+  // "User-Agent: " is 12 characters: with 1000 + 1 + 12 more the line is 1025 long, its last blank at column
+  // 1013.
+  request.SetUserAgent(std::string(1000, 'u') + " " + std::string(12, 'v'));
+  request.SetHeaders();
+  ASSERT_EQ(request.RawHeaders().Count(), 2);
+  EXPECT_EQ(request.RawHeaders()[0], "User-Agent: " + std::string(1000, 'u'));
+  EXPECT_EQ(request.RawHeaders()[1], " " + std::string(12, 'v'));
+  EXPECT_EQ(request.RawHeaders().Values("User-Agent"), request.UserAgent());
+}
+
+TEST(ResponseHeaders, ContentLengthRangeAndAuthenticateLists) {
+  TIdResponseHeaderInfo response;
+  TIdHeaderList& raw = response.RawHeaders();
+  raw.AddText(
+      "Content-Length:   42  \r\nContent-Range: bytes 0-499/1234\r\nWWW-Authenticate: Basic realm=\"a\"\r\n"
+      "Server: test\r\nwww-authenticate: Digest x\r\nLocation: /next\r\nProxy-Connection: close\r\n"
+      "Content-Type: text/xml\r\nConnection: keep-alive\r\n");
+  response.WWWAuthenticate().Add("stale");
+  response.ProcessHeaders();
+  EXPECT_TRUE(response.HasContentLength());
+  EXPECT_EQ(response.ContentLength(), 42);
+  EXPECT_EQ(response.ContentRangeStart(), 0u);
+  EXPECT_EQ(response.ContentRangeEnd(), 499u);
+  EXPECT_EQ(Lines(response.WWWAuthenticate()), (std::vector<std::string>{"Basic realm=\"a\"", "Digest x"}));
+  EXPECT_EQ(response.ProxyAuthenticate().Count(), 0);
+  EXPECT_EQ(response.Server(), "test");
+  EXPECT_EQ(response.Location(), "/next");
+  EXPECT_EQ(response.ProxyConnection(), "close");
+  EXPECT_EQ(response.ContentType(), "text/xml");
+  EXPECT_EQ(response.Connection(), "keep-alive");
+}
+
+TEST(ResponseHeaders, ContentLengthThatIsNoNumberReadsAsZeroButCountsAsPresent) {
+  for (const char* value : {"abc", "$10", "4 2", "99999999999"}) {
+    TIdResponseHeaderInfo response;
+    response.RawHeaders().Add(std::string("Content-Length: ") + value);
+    response.ProcessHeaders();
+    EXPECT_TRUE(response.HasContentLength()) << value;
+    EXPECT_EQ(response.ContentLength(), 0) << value;
+  }
+  TIdResponseHeaderInfo none;
+  none.ProcessHeaders();
+  EXPECT_FALSE(none.HasContentLength());
+  EXPECT_EQ(none.ContentType(), "");  // a reply without Content-Type has none
+}
+
+TEST(ResponseHeaders, AContentRangePartThatIsNoNumberRaisesTheConversionError) {
+  TIdResponseHeaderInfo response;
+  response.RawHeaders().Add("Content-Range: bytes */1234");
+  try {
+    response.ProcessHeaders();
+    FAIL() << "no exception";
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "'*/1234' is not a valid integer value");
+  }
+}
+
+TEST(ResponseHeaders, DatesAreReadIntoLocalTime) {
+  TIdResponseHeaderInfo response;
+  response.RawHeaders().Add("Date: Sun, 06 Nov 1994 08:49:37 GMT");
+  response.RawHeaders().Add("Expires: garbage");
+  response.RawHeaders().Add("Last-Modified: Sunday, 06-Nov-94 08:49:37 GMT");
+  response.ProcessHeaders();
+  EXPECT_EQ(DateTimeToMilliseconds(response.Date()),
+            DateTimeToMilliseconds(GMTToLocalDateTime("06 Nov 1994 08:49:37")));
+  EXPECT_EQ(DateTimeToMilliseconds(response.LastModified()), DateTimeToMilliseconds(response.Date()));
+  EXPECT_EQ(response.Expires(), 0);
+}
+
+TEST(HeaderRecords, ClearSetsTheDefaultsAndKeepsCustomLinesPragmaAndCacheControl) {
+  TIdRequestHeaderInfo request;
+  EXPECT_EQ(request.ContentType(), "text/html");
+  EXPECT_EQ(request.Accept(), "text/html, */*");
+  EXPECT_EQ(request.UserAgent(), "Mozilla/3.0 (compatible; Brasko tracker)");
+  EXPECT_FALSE(request.BasicAuthentication());
+  request.SetConnection("x");
+  request.SetContentLength(5);
+  request.SetDate(3);
+  request.SetAccept("a");
+  request.SetAcceptCharSet("b");
+  request.SetBasicAuthentication(true);
+  request.SetPragma("p");
+  request.SetCacheControl("c");
+  request.CustomHeaders().Add("X: 1");
+  request.RawHeaders().Add("Y: 2");
+  request.Clear();
+  EXPECT_EQ(request.Connection(), "");
+  EXPECT_EQ(request.ContentLength(), 0);
+  EXPECT_EQ(request.Date(), 0);
+  EXPECT_EQ(request.Accept(), "text/html, */*");
+  EXPECT_EQ(request.AcceptCharSet(), "");
+  EXPECT_FALSE(request.BasicAuthentication());
+  EXPECT_EQ(request.RawHeaders().Count(), 0);
+  EXPECT_EQ(request.Pragma(), "p");
+  EXPECT_EQ(request.CacheControl(), "c");
+  EXPECT_EQ(request.CustomHeaders().Count(), 1);
+
+  TIdResponseHeaderInfo response;
+  response.SetLocation("l");
+  response.WWWAuthenticate().Add("w");
+  response.Clear();
+  EXPECT_EQ(response.Location(), "");
+  EXPECT_EQ(response.WWWAuthenticate().Count(), 0);
+  EXPECT_EQ(response.RawHeaders().FoldLength(), 1024);
+  EXPECT_EQ(response.CustomHeaders().FoldLength(), 78);
+}
+
+TEST(HeaderRecords, AssignCopiesFieldsAndLists) {
+  TIdRequestHeaderInfo source;
+  source.SetHost("h");
+  source.SetUsername("u");
+  source.SetContentRangeEnd(9);
+  source.CustomHeaders().Add("X: 1");
+  source.SetBasicAuthentication(true);
+  source.SetHeaders();  // makes the Basic object, which stays with its record
+  TIdRequestHeaderInfo copy;
+  copy.Assign(source);
+  EXPECT_EQ(copy.Host(), "h");
+  EXPECT_EQ(copy.Username(), "u");
+  EXPECT_EQ(copy.ContentRangeEnd(), 9u);
+  EXPECT_EQ(Lines(copy.CustomHeaders()), Lines(source.CustomHeaders()));
+  EXPECT_EQ(Lines(copy.RawHeaders()), Lines(source.RawHeaders()));
+  EXPECT_EQ(copy.Authentication(), nullptr);
+}
+
+TEST(ProxyParams, ChangingServerOrPortDropsTheCredentialsObject) {
+  TIdProxyConnectionInfo proxy;
+  proxy.SetProxyServer("proxy.local");
+  proxy.SetProxyPort(3128);
+  proxy.SetProxyUsername("p");
+  proxy.SetProxyPassword("q");
+  proxy.SetBasicAuthentication(true);
+  TIdHeaderList headers;
+  proxy.SetHeaders(headers);
+  EXPECT_EQ(headers.Values("Proxy-Authorization"), "Basic " + EncodeBase64("p:q"));
+  ASSERT_NE(proxy.Authentication(), nullptr);
+  proxy.SetProxyServer("PROXY.local");  // the same server
+  proxy.SetProxyPort(3128);
+  EXPECT_NE(proxy.Authentication(), nullptr);
+  proxy.SetProxyPort(8080);
+  EXPECT_EQ(proxy.Authentication(), nullptr);
+  proxy.SetHeaders(headers);
+  proxy.SetProxyServer("other");
+  EXPECT_EQ(proxy.Authentication(), nullptr);
+  proxy.Clear();
+  EXPECT_EQ(proxy.ProxyServer(), "");
+  EXPECT_EQ(proxy.ProxyPort(), 0);
+  EXPECT_FALSE(proxy.BasicAuthentication());
+  TIdHeaderList untouched;
+  proxy.SetHeaders(untouched);
+  EXPECT_EQ(untouched.Count(), 0);
+}
+
+TEST(Base64, StandardAlphabetAndPadding) {
+  EXPECT_EQ(EncodeBase64(""), "");
+  EXPECT_EQ(EncodeBase64("f"), "Zg==");
+  EXPECT_EQ(EncodeBase64("fo"), "Zm8=");
+  EXPECT_EQ(EncodeBase64("foo"), "Zm9v");
+  EXPECT_EQ(EncodeBase64("foob"), "Zm9vYg==");
+  EXPECT_EQ(EncodeBase64("\xff\xfe\xfd"), "//79");
+  TIdBasicAuthentication basic;
+  basic.SetUsername("Aladdin");
+  basic.SetPassword("open sesame");
+  EXPECT_EQ(basic.Authentication(), "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+}
+
+// A reply's header block read line by line from a real loopback connection into the response record, its
+// cookies stored, and the next request's block (with the Cookie line) written back on the same connection.
+TEST(HeaderBlockOverLoopback, ReplyHeadersInCookiesAndRequestHeadersOut) {
+  const std::string longValue = std::string(60, 'a') + " " + std::string(60, 'b');
+  ScriptedPeer peer({ScriptedPeer::Send("Content-Length: 5\r\n"
+                                        "Set-Cookie: sid=42; path=/\r\n"
+                                        "X-Folded: part1\r\n"
+                                        "\tpart2\r\n"
+                                        "set-cookie: theme=dark;\r\n"
+                                        " path=/\r\n"
+                                        "\r\n"),
+                     ScriptedPeer::ReadUntil("\r\n\r\n")});
+  TIdTCPClient client(nullptr);
+  client.SetHost("127.0.0.1");
+  client.SetPort(peer.Port());
+  client.SetReadTimeout(5000);
+  client.Connect();
+
+  TIdResponseHeaderInfo response;
+  response.RawHeaders().Clear();
+  for (std::string line = client.ReadLine(); !line.empty(); line = client.ReadLine()) {
+    response.RawHeaders().Add(line);
+  }
+  response.ProcessHeaders();
+  EXPECT_EQ(response.ContentLength(), 5);
+  EXPECT_EQ(response.RawHeaders().Values("X-Folded"), "part1 part2");
+
+  TIdCookieManager store(nullptr);
+  TStringList cookies;
+  response.RawHeaders().Extract("Set-cookie", cookies);
+  for (int i = 0; i < cookies.Count(); ++i) store.StoreSetCookie(cookies[i], "127.0.0.1");
+
+  TIdURI uri("http://127.0.0.1/flashfeed.dsp");
+  TIdRequestHeaderInfo request;
+  request.SetContentType("");
+  request.SetHost("127.0.0.1");
+  request.SetReferer(longValue);  // 130 characters: folded at 78 would be wrong here, the raw list folds at 1024
+  request.SetHeaders();
+  request.RawHeaders().SetValues("Cookie", store.CookieHeaderValue(uri, false));
+  client.BeginBufferedWrite();
+  client.WriteLine("GET /flashfeed.dsp HTTP/1.1");
+  for (int i = 0; i < request.RawHeaders().Count(); ++i) client.WriteLine(request.RawHeaders()[i]);
+  client.WriteLine();
+  client.EndBufferedWrite();
+  ASSERT_TRUE(peer.WaitDone(5000));
+  EXPECT_EQ(peer.Error(), "");
+  EXPECT_EQ(peer.Received(),
+            "GET /flashfeed.dsp HTTP/1.1\r\n"
+            "Host: 127.0.0.1\r\n"
+            "Accept: text/html, */*\r\n"
+            "Referer: " +
+                longValue +
+                "\r\n"
+                "User-Agent: Mozilla/3.0 (compatible; Brasko tracker)\r\n"
+                "Cookie: theme=dark; sid=42\r\n"  // equal paths: the later cookie first
+                "\r\n");
+  client.Disconnect();
+}
+
+}  // namespace

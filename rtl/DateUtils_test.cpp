@@ -1,0 +1,124 @@
+#include "rtl/DateUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ctime>
+#include <limits>
+
+namespace {
+
+struct DateCase {
+  int year, month, day;
+  double serial;
+};
+
+TEST(DateUtils, EncodesCalendarDatesAsDaysSinceDayZero) {
+  const DateCase cases[] = {
+      {1899, 12, 30, 0},   {1899, 12, 31, 1},       {1900, 1, 1, 2},      {1900, 3, 1, 61},
+      {1970, 1, 1, 25569}, {2000, 1, 1, 36526},     {2000, 2, 29, 36585}, {1994, 11, 6, 34644},
+      {1, 1, 1, -693593},  {9999, 12, 31, 2958465}, {1899, 12, 29, -1},
+  };
+  for (const DateCase& c : cases) {
+    TDateTime value = -12345;
+    ASSERT_TRUE(TryEncodeDate(c.year, c.month, c.day, value)) << c.year << "-" << c.month << "-" << c.day;
+    EXPECT_EQ(value, c.serial) << c.year << "-" << c.month << "-" << c.day;
+    int y, m, d;
+    DecodeDate(value, y, m, d);
+    EXPECT_EQ(y * 10000 + m * 100 + d, c.year * 10000 + c.month * 100 + c.day);
+  }
+}
+
+TEST(DateUtils, RejectsDatesAndTimesOutsideTheCalendar) {
+  TDateTime untouched = 7;
+  EXPECT_FALSE(TryEncodeDate(1900, 2, 29, untouched));  // 1900 was no leap year
+  EXPECT_FALSE(TryEncodeDate(2023, 2, 29, untouched));
+  EXPECT_FALSE(TryEncodeDate(2024, 4, 31, untouched));
+  EXPECT_FALSE(TryEncodeDate(2024, 13, 1, untouched));
+  EXPECT_FALSE(TryEncodeDate(2024, 0, 1, untouched));
+  EXPECT_FALSE(TryEncodeDate(2024, 1, 0, untouched));
+  EXPECT_FALSE(TryEncodeDate(0, 1, 1, untouched));
+  EXPECT_FALSE(TryEncodeDate(10000, 1, 1, untouched));
+  EXPECT_FALSE(TryEncodeTime(24, 0, 0, 0, untouched));
+  EXPECT_FALSE(TryEncodeTime(0, 60, 0, 0, untouched));
+  EXPECT_FALSE(TryEncodeTime(0, 0, 60, 0, untouched));
+  EXPECT_FALSE(TryEncodeTime(0, 0, 0, 1000, untouched));
+  EXPECT_FALSE(TryEncodeTime(-1, 0, 0, 0, untouched));
+  EXPECT_EQ(untouched, 7);
+  EXPECT_TRUE(TryEncodeDate(2000, 2, 29, untouched));
+  EXPECT_TRUE(TryEncodeTime(23, 59, 59, 999, untouched));
+}
+
+TEST(DateUtils, TimeOfDayRoundTripsToTheMillisecond) {
+  TDateTime date = 0;
+  TDateTime time = 0;
+  ASSERT_TRUE(TryEncodeDate(1994, 11, 6, date));
+  ASSERT_TRUE(TryEncodeTime(8, 49, 37, 250, time));
+  int y, mo, d, h, mi, s, ms;
+  DecodeDateTime(date + time, y, mo, d, h, mi, s, ms);
+  EXPECT_EQ((std::vector<int>{y, mo, d, h, mi, s, ms}), (std::vector<int>{1994, 11, 6, 8, 49, 37, 250}));
+  EXPECT_EQ(time, (8 * 3600 + 49 * 60 + 37.25) / 86400.0);
+}
+
+TEST(DateUtils, DecodingCarriesRoundingIntoTheNextDay) {
+  int y, mo, d, h, mi, s, ms;
+  DecodeDateTime(1.0 - 1e-10, y, mo, d, h, mi, s, ms);  // a hair before midnight of 31 December 1899
+  EXPECT_EQ((std::vector<int>{y, mo, d, h, mi, s, ms}), (std::vector<int>{1899, 12, 31, 0, 0, 0, 0}));
+}
+
+TEST(DateUtils, DaysBeforeDayZeroKeepTheTimeOfDayAsTheFractionAboveTheFloor) {
+  // -1.25 is a quarter of a day before -1: 28 December 1899, 18:00.
+  int y, mo, d, h, mi, s, ms;
+  DecodeDateTime(-1.25, y, mo, d, h, mi, s, ms);
+  EXPECT_EQ((std::vector<int>{y, mo, d, h, mi, s, ms}), (std::vector<int>{1899, 12, 28, 18, 0, 0, 0}));
+  EXPECT_EQ(DayOfWeek(-1.25), 5);  // a Thursday
+}
+
+TEST(DateUtils, ValuesOutsideTheCalendarAreClampedWhenDecoded) {
+  int y, mo, d, h, mi, s, ms;
+  DecodeDateTime(1e300, y, mo, d, h, mi, s, ms);
+  EXPECT_EQ((std::vector<int>{y, mo, d, h, mi, s, ms}), (std::vector<int>{9999, 12, 31, 23, 59, 59, 999}));
+  DecodeDateTime(-1e300, y, mo, d, h, mi, s, ms);
+  EXPECT_EQ((std::vector<int>{y, mo, d, h, mi, s, ms}), (std::vector<int>{1, 1, 1, 0, 0, 0, 0}));
+  DecodeDateTime(std::numeric_limits<double>::quiet_NaN(), y, mo, d, h, mi, s, ms);
+  EXPECT_EQ((std::vector<int>{y, mo, d}), (std::vector<int>{1899, 12, 30}));
+  DecodeDateTime(std::numeric_limits<double>::infinity(), y, mo, d, h, mi, s, ms);
+  EXPECT_EQ(y, 9999);
+}
+
+TEST(DateUtils, DayOfWeekCountsFromSunday) {
+  TDateTime value = 0;
+  ASSERT_TRUE(TryEncodeDate(1994, 11, 6, value));
+  EXPECT_EQ(DayOfWeek(value), 1);         // Sunday
+  EXPECT_EQ(DayOfWeek(value + 0.99), 1);  // still Sunday in the evening
+  EXPECT_EQ(DayOfWeek(0), 7);             // 30 December 1899 was a Saturday
+  ASSERT_TRUE(TryEncodeDate(2024, 2, 29, value));
+  EXPECT_EQ(DayOfWeek(value), 5);  // Thursday
+}
+
+TEST(DateUtils, NowIsTheLocalWallClock) {
+  // Compared with the C library's own local time, read just before and after.
+  auto local = [] {
+    std::time_t t = std::time(nullptr);
+    std::tm parts = *std::localtime(&t);
+    TDateTime date = 0, time = 0;
+    TryEncodeDate(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, date);
+    TryEncodeTime(parts.tm_hour, parts.tm_min, parts.tm_sec > 59 ? 59 : parts.tm_sec, 0, time);
+    return date + time;
+  };
+  const TDateTime before = local();
+  const TDateTime now = Now();
+  const TDateTime after = local();
+  EXPECT_GE(DateTimeToMilliseconds(now), DateTimeToMilliseconds(before));
+  EXPECT_LT(DateTimeToMilliseconds(now), DateTimeToMilliseconds(after) + 1000);
+}
+
+TEST(DateUtils, MillisecondCountsAbsorbFloatingPointNoise) {
+  TDateTime value = 0;
+  ASSERT_TRUE(TryEncodeDate(2020, 5, 17, value));
+  const TDateTime viaOffsets = value + 5.5 / 24.0 - 5.5 / 24.0 + 1.0 / 3.0 - 1.0 / 3.0;
+  EXPECT_EQ(DateTimeToMilliseconds(viaOffsets), DateTimeToMilliseconds(value));
+  EXPECT_EQ(DateTimeToMilliseconds(1.5), 129600000);
+}
+
+}  // namespace
