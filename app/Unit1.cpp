@@ -1,0 +1,114 @@
+#include "app/Unit1.h"
+
+#include "app/Unit2.h"
+
+TForm1* Form1 = nullptr;
+
+const unsigned char kForm1Icon[766] = {
+#include "app/Unit1Icon.inc"
+};
+
+namespace {
+constexpr int kDesignLeft = 799;
+constexpr int kDesignTop = 636;
+constexpr int kDesignWidth = 264;
+constexpr int kDesignHeight = 182;
+constexpr unsigned kOneShotIntervalMs = 1;
+}  // namespace
+
+TForm1::TForm1(TComponent* owner) : TForm(owner) {
+  // The form description: values and components in their order, then the after-loading calls.
+  BeginLoading();
+  SetBounds(kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight);
+  SetCaption("Configuratie");
+  SetColor(clBtnFace);
+  Font().SetName("MS Sans Serif");
+  Font().SetHeight(-11);
+  OnCreate = [this](TObject* sender) { FormCreate(sender); };
+  OnCloseQuery = [this](TObject* sender, bool& canClose) { FormCloseQuery(sender, canClose); };
+
+  // Poll cycle: Timer1 and IdHTTP1 are created here, in this order, before kxTray1.
+
+  kxTray1 = new TkxTray(this);
+  kxTray1->SetName("kxTray1");
+  TIcon storedIcon;
+  storedIcon.LoadFromBytes(kForm1Icon, sizeof kForm1Icon);
+  kxTray1->SetIcon(&storedIcon);
+  TStringList resources;
+  resources.Add("MAINICON");
+  kxTray1->SetIconResources(resources);
+  kxTray1->SetIconIndex(0);
+
+  PopupMenu1 = new TPopupMenu(this);
+  PopupMenu1->SetName("PopupMenu1");
+  kxTray1->SetPopupMenu(PopupMenu1);
+  kxTray1->SetTip("Brasko tracker by Ulmquist");
+
+  struct TItemDescription {
+    TMenuItem** field;
+    const char* name;
+    const char* caption;
+    void (TForm1::*click)(TObject*);
+  };
+  const TItemDescription items[] = {
+      {&ShowTopics1, "ShowTopics1", "Show Topics", &TForm1::ShowTopics1Click},
+      {&Configuratie1, "Configuratie1", "Configuratie", &TForm1::Configuratie1Click},
+      {&N1, "N1", "-", nullptr},
+      {&Exit1, "Exit1", "Exit", &TForm1::Exit1Click},
+  };
+  for (const TItemDescription& description : items) {
+    auto* item = new TMenuItem(this);
+    item->SetName(description.name);
+    item->SetCaption(description.caption);
+    if (description.click != nullptr) {
+      auto click = description.click;
+      item->OnClick = [this, click](TObject* sender) { (this->*click)(sender); };
+    }
+    PopupMenu1->Items()->Add(item);
+    *description.field = item;
+  }
+
+  Timer2 = new TTimer(this);
+  Timer2->SetName("Timer2");
+  Timer2->SetInterval(kOneShotIntervalMs);
+  Timer2->SetEnabled(true);
+  Timer2->SetOnTimer([this](TObject* sender) { Timer2Timer(sender); });
+
+  EndLoading();
+}
+
+void TForm1::Notification(TComponent* component, TOperation operation) {
+  TForm::Notification(component, operation);
+  if (operation != TOperation::opRemove) return;
+  // A removal clears every pointer to the component.
+  if (component == kxTray1) kxTray1 = nullptr;
+  if (component == PopupMenu1) PopupMenu1 = nullptr;
+  if (component == ShowTopics1) ShowTopics1 = nullptr;
+  if (component == Configuratie1) Configuratie1 = nullptr;
+  if (component == N1) N1 = nullptr;
+  if (component == Exit1) Exit1 = nullptr;
+  if (component == Timer2) Timer2 = nullptr;
+}
+
+void TForm1::FormCreate(TObject* /*Sender*/) {
+  HWND application = Application->Handle();
+  ShowWindow(application, SW_HIDE);
+  LONG_PTR exStyle = GetWindowLongPtrA(application, GWL_EXSTYLE);
+  SetWindowLongPtrA(application, GWL_EXSTYLE, exStyle | WS_EX_TOOLWINDOW);
+}
+
+void TForm1::FormCloseQuery(TObject* /*Sender*/, bool& CanClose) {
+  Hide();
+  CanClose = false;
+}
+
+void TForm1::Timer2Timer(TObject* /*Sender*/) {
+  Hide();
+  Timer2->SetEnabled(false);
+}
+
+void TForm1::ShowTopics1Click(TObject* /*Sender*/) { Form2->Show(); }
+
+void TForm1::Configuratie1Click(TObject* /*Sender*/) { Show(); }
+
+void TForm1::Exit1Click(TObject* /*Sender*/) { Halt(0); }

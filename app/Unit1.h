@@ -1,0 +1,44 @@
+// The main window: the empty "Configuratie" window that hides right after start, owns the tray icon with its menu,
+// and answers the menu's three commands. It never closes: a close request hides it.
+#pragma once
+
+#include "gui/ExtCtrls.h"
+#include "gui/Forms.h"
+#include "gui/Menus.h"
+#include "tray/kxTray.h"
+
+// The main window's stored icon in icon-file format (32 x 32 pixels, 16 colours, 766 bytes).
+extern const unsigned char kForm1Icon[766];
+
+class TForm1 : public TForm {
+ public:
+  explicit TForm1(TComponent* owner);
+
+  // Components, in creation order. The poll timer (Timer1) and the HTTP client (IdHTTP1) of the poll cycle come
+  // first in that order; they are added with the poll cycle, ahead of kxTray1.
+  TkxTray* kxTray1 = nullptr;
+  TPopupMenu* PopupMenu1 = nullptr;
+  TMenuItem* ShowTopics1 = nullptr;
+  TMenuItem* Configuratie1 = nullptr;
+  TMenuItem* N1 = nullptr;
+  TMenuItem* Exit1 = nullptr;
+  TTimer* Timer2 = nullptr;
+
+  // Hides the application window and takes its task-bar button away for good.
+  void FormCreate(TObject* Sender);
+  // A close request hides the window and is refused.
+  void FormCloseQuery(TObject* Sender, bool& CanClose);
+  // The one tick of Timer2: hides this window, then switches Timer2 off.
+  void Timer2Timer(TObject* Sender);
+  // "Show Topics": shows the notification window.
+  void ShowTopics1Click(TObject* Sender);
+  // "Configuratie": shows this window and brings it to the front.
+  void Configuratie1Click(TObject* Sender);
+  // "Exit": ends the program at once with exit code 0.
+  void Exit1Click(TObject* Sender);
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override;
+};
+
+extern TForm1* Form1;

@@ -1,0 +1,329 @@
+#include "app/Unit1.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/Unit2.h"
+#include "gui/ComObj.h"
+#include "testing/WinTestUtils.h"
+
+using namespace testing_win;
+
+namespace {
+
+constexpr int kStartTimeoutMs = 15000;
+
+// The program's windows and menu as another process sees them.
+struct TProgramWindows {
+  HWND application = nullptr;
+  HWND form1 = nullptr;
+};
+
+TProgramWindows WaitForProgramWindows(DWORD pid) {
+  TProgramWindows found;
+  WaitUntil(
+      [&] {
+        auto forms = FindTopWindows(pid, "TForm", "Configuratie");
+        auto apps = FindTopWindows(pid, "TApplication", nullptr);
+        if (forms.empty() || apps.empty()) return false;
+        found.form1 = forms[0];
+        found.application = apps[0];
+        return true;
+      },
+      kStartTimeoutMs);
+  return found;
+}
+
+// Watches a window from the moment it exists: true once it has been seen visible and then hidden again. Spins
+// without sleeping, because the window is on the screen only until the first timer tick.
+bool SeenShownThenHidden(HWND window, DWORD pid, bool& taskbarButtonSeen) {
+  bool seenVisible = false;
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < static_cast<DWORD>(kStartTimeoutMs)) {
+    bool visible = IsWindowVisible(window) != FALSE;
+    if (visible) {
+      seenVisible = true;
+      for (HWND top : FindTopWindows(pid, nullptr, nullptr)) {
+        if (HasTaskbarButton(top)) taskbarButtonSeen = true;
+      }
+    } else if (seenVisible) {
+      return true;
+    }
+  }
+  return false;
+}
+
+HWND WaitForMenu(DWORD pid) {
+  HWND menu = nullptr;
+  WaitUntil([&] { return (menu = FindVisibleTopWindow(pid, "#32768", nullptr)) != nullptr; }, 5000);
+  return menu;
+}
+
+// Opens the tray menu of the program as a right press on its icon does, and picks the entry reached by pressing
+// Down the given number of times (separators are skipped).
+bool ChooseFromTrayMenu(const TProgramWindows& windows, DWORD pid, int downs) {
+  PostMessageA(windows.form1, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
+  HWND menu = WaitForMenu(pid);
+  if (menu == nullptr) return false;
+  for (int i = 0; i < downs; ++i) {
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    Sleep(30);
+  }
+  PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+  return true;
+}
+
+std::string ProgramPath() { return TestProgramDirectory() + "Brasko.exe"; }
+
+RECT WindowRect(HWND window) {
+  RECT rect = {};
+  GetWindowRect(window, &rect);
+  return rect;
+}
+
+}  // namespace
+
+// ---- The main window in this process ----
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Application->Initialize();
+    Application->CreateForm(Form1);
+    Application->CreateForm(Form2);
+  }
+};
+
+TEST_F(MainWindow, IsBuiltFromItsDescription) {
+  EXPECT_EQ(Application->MainForm(), Form1);
+  EXPECT_EQ(Form1->Caption(), "Configuratie");
+  EXPECT_EQ(Form1->Left(), 799);
+  EXPECT_EQ(Form1->Top(), 636);
+  EXPECT_EQ(Form1->Width(), 264);
+  EXPECT_EQ(Form1->Height(), 182);
+  EXPECT_EQ(Form1->Color(), clBtnFace);
+  EXPECT_FALSE(Form1->Visible());
+
+  std::vector<std::string> names;
+  for (int i = 0; i < Form1->ComponentCount(); ++i) names.push_back(Form1->Components(i)->Name());
+  EXPECT_EQ(names, (std::vector<std::string>{"kxTray1", "PopupMenu1", "ShowTopics1", "Configuratie1", "N1", "Exit1",
+                                             "Timer2"}));
+
+  TkxTray* tray = Form1->kxTray1;
+  EXPECT_EQ(tray->Tip(), "Brasko tracker by Ulmquist");
+  EXPECT_EQ(tray->PopupMenu(), Form1->PopupMenu1);
+  EXPECT_EQ(tray->IconIndex(), 0);
+  ASSERT_EQ(tray->IconResources()->Count(), 1);
+  EXPECT_EQ(tray->IconResources()->Strings(0), "MAINICON");
+  EXPECT_EQ(tray->Icon()->Width(), 32);
+  EXPECT_EQ(tray->IconData().hIcon, tray->Icon()->Handle()) << "the stored icon wins over the resource";
+  EXPECT_TRUE(tray->Active());
+  EXPECT_FALSE(tray->SimpelFunction);
+  EXPECT_FALSE(tray->DefaultFunction);
+  EXPECT_FALSE(tray->ShowMenu);
+
+  TMenuItem* items = Form1->PopupMenu1->Items();
+  ASSERT_EQ(items->Count(), 4);
+  EXPECT_EQ(items->Items(0)->Caption(), "Show Topics");
+  EXPECT_EQ(items->Items(1)->Caption(), "Configuratie");
+  EXPECT_TRUE(items->Items(2)->IsLine());
+  EXPECT_FALSE(items->Items(2)->OnClick);
+  EXPECT_EQ(items->Items(3)->Caption(), "Exit");
+
+  EXPECT_EQ(Form1->Timer2->Interval(), 1u);
+  EXPECT_TRUE(Form1->Timer2->Enabled());
+  EXPECT_TRUE(ComObjInitialized());
+  // The application window: hidden, and without a task-bar button even when shown again.
+  EXPECT_FALSE(IsWindowVisible(Application->Handle()));
+  EXPECT_TRUE(GetWindowLongPtrA(Application->Handle(), GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+  // Every form is owned by the application window.
+  EXPECT_EQ(GetWindow(Form1->Handle(), GW_OWNER), Application->Handle());
+}
+
+TEST_F(MainWindow, Timer2HidesItOnceAndConfiguratieShowsItAgainAtTheSamePlace) {
+  Form1->Show();
+  RECT shown = WindowRect(Form1->Handle());
+  EXPECT_TRUE(IsWindowVisible(Application->Handle())) << "shown again while a form is visible";
+  EXPECT_FALSE(HasTaskbarButton(Application->Handle()));
+  EXPECT_FALSE(HasTaskbarButton(Form1->Handle()));
+  ASSERT_TRUE(PumpUntil([] { return !Form1->Visible(); }, 3000));
+  EXPECT_FALSE(IsWindowVisible(Form1->Handle()));
+  EXPECT_FALSE(Form1->Timer2->Enabled());
+  EXPECT_FALSE(IsWindowVisible(Application->Handle()));
+
+  Form1->Configuratie1->Click();
+  EXPECT_TRUE(IsWindowVisible(Form1->Handle()));
+  PumpFor(200);
+  EXPECT_TRUE(Form1->Visible()) << "Timer2 ticks once per run";
+  RECT again = WindowRect(Form1->Handle());
+  EXPECT_EQ(again.left, shown.left);
+  EXPECT_EQ(again.top, shown.top);
+  EXPECT_EQ(again.right, shown.right);
+  EXPECT_EQ(again.bottom, shown.bottom);
+}
+
+TEST_F(MainWindow, CloseAndSessionEndQueriesHideItAndAreRefused) {
+  Form1->Timer2->SetEnabled(false);
+  Form1->Show();
+  SendMessageA(Form1->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(Form1->Visible());
+  EXPECT_FALSE(IsWindowVisible(Form1->Handle()));
+  MSG quit;
+  EXPECT_FALSE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the application goes on";
+
+  Form1->Show();
+  EXPECT_EQ(SendMessageA(Form1->Handle(), WM_QUERYENDSESSION, 0, 0), 0);
+  EXPECT_FALSE(Form1->Visible());
+  // Closing the application window is a close of the main window.
+  Form1->Show();
+  SendMessageA(Application->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(Form1->Visible());
+  EXPECT_FALSE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+TEST_F(MainWindow, ShowTopicsShowsTheNotificationWindowWithoutATaskbarButton) {
+  Form1->ShowTopics1->Click();
+  EXPECT_TRUE(Form2->Visible());
+  EXPECT_TRUE(IsWindowVisible(Form2->Handle()));
+  EXPECT_FALSE(HasTaskbarButton(Form2->Handle()));
+  EXPECT_FALSE(HasTaskbarButton(Application->Handle()));
+  PumpUntil([] { return Form2->Top() == 0; }, 5000);
+}
+
+// ---- The real program in a child process ----
+
+TEST(Program, StartsWithTheWindowBrieflyShownThenLivesInTheTrayWithoutATaskbarButton) {
+  int iconsBefore = TrayIconCount();
+  TChildProcess program(ProgramPath());
+  ASSERT_TRUE(program.Started()) << ProgramPath();
+  TProgramWindows windows = WaitForProgramWindows(program.Id());
+  ASSERT_NE(windows.form1, nullptr);
+  bool taskbarButton = false;
+  EXPECT_TRUE(SeenShownThenHidden(windows.form1, program.Id(), taskbarButton));
+  EXPECT_FALSE(taskbarButton);
+  RECT rect = WindowRect(windows.form1);
+  EXPECT_EQ(rect.left, 799);
+  EXPECT_EQ(rect.top, 636);
+  EXPECT_TRUE(GetWindowLongPtrA(windows.application, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+  EXPECT_EQ(WindowText(windows.application), "Brasko");
+  EXPECT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore + 1; }, 5000));
+  EXPECT_EQ(program.ExitCode(), static_cast<DWORD>(STILL_ACTIVE));
+}
+
+TEST(Program, MenuHasItsFourEntriesAndClosingConfiguratieOnlyHidesIt) {
+  TChildProcess program(ProgramPath());
+  ASSERT_TRUE(program.Started());
+  TProgramWindows windows = WaitForProgramWindows(program.Id());
+  ASSERT_NE(windows.form1, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(windows.form1); }, kStartTimeoutMs));
+  // Let the first hide settle, so a later show is not the start-up one.
+  Sleep(200);
+
+  // "Configuratie": the second entry.
+  ASSERT_TRUE(ChooseFromTrayMenu(windows, program.Id(), 2));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(windows.form1) != FALSE; }, 5000));
+  RECT rect = WindowRect(windows.form1);
+  EXPECT_EQ(rect.left, 799);
+  EXPECT_EQ(rect.top, 636);
+  for (HWND top : FindTopWindows(program.Id(), nullptr, nullptr)) EXPECT_FALSE(HasTaskbarButton(top));
+
+  PostMessageA(windows.form1, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(windows.form1); }, 5000));
+  EXPECT_FALSE(program.Wait(300)) << "closing the window does not end the program";
+
+  // Reopen, read the entries, and close the menu with Escape.
+  PostMessageA(windows.form1, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
+  HWND menu = WaitForMenu(program.Id());
+  ASSERT_NE(menu, nullptr);
+  PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_TRUE(WaitUntil([&] { return FindVisibleTopWindow(program.Id(), "#32768", nullptr) == nullptr; }, 5000));
+  EXPECT_FALSE(program.Wait(200));
+}
+
+TEST(Program, ExitEndsItWithCodeZeroAndTheIconLeaves) {
+  int iconsBefore = TrayIconCount();
+  TChildProcess program(ProgramPath());
+  ASSERT_TRUE(program.Started());
+  TProgramWindows windows = WaitForProgramWindows(program.Id());
+  ASSERT_NE(windows.form1, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore + 1; }, kStartTimeoutMs));
+  // "Exit": Down three times reaches it, the separator skipped.
+  ASSERT_TRUE(ChooseFromTrayMenu(windows, program.Id(), 3));
+  ASSERT_TRUE(program.Wait(10000));
+  EXPECT_EQ(program.ExitCode(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore; }, 5000));
+}
+
+TEST(Program, ExitDuringTheNotificationWindowsSlideOutEndsItAtOnce) {
+  int iconsBefore = TrayIconCount();
+  TChildProcess program(ProgramPath());
+  ASSERT_TRUE(program.Started());
+  TProgramWindows windows = WaitForProgramWindows(program.Id());
+  ASSERT_NE(windows.form1, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore + 1; }, kStartTimeoutMs));
+
+  // "Show Topics", then wait for the slide-in to end.
+  ASSERT_TRUE(ChooseFromTrayMenu(windows, program.Id(), 1));
+  HWND form2 = nullptr;
+  ASSERT_TRUE(
+      WaitUntil([&] { return (form2 = FindVisibleTopWindow(program.Id(), "TForm", "Brasko")) != nullptr; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return WindowRect(form2).top == 0; }, 10000));
+
+  // Its close starts the slide-out, whose loop handles the right press queued behind it: the menu opens inside it.
+  PostMessageA(form2, WM_CLOSE, 0, 0);
+  PostMessageA(windows.form1, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
+  HWND menu = WaitForMenu(program.Id());
+  ASSERT_NE(menu, nullptr);
+  // The slide's own ticks handle pending messages too, and would take keys meant for the menu; choose once the
+  // window has gone up. Its hide is still to come: the slide-out's loop waits below the menu.
+  ASSERT_TRUE(WaitUntil([&] { return WindowRect(form2).bottom <= 0; }, 10000));
+  // A step that lands exactly on the hidden position is followed by one more tick.
+  Sleep(500);
+  EXPECT_TRUE(IsWindowVisible(form2));
+  for (int i = 0; i < 3; ++i) {
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    Sleep(30);
+  }
+  PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+  bool ended = program.Wait(10000);
+  if (!ended) {
+    for (HWND top : FindTopWindows(program.Id(), nullptr, nullptr)) {
+      if (IsWindowVisible(top)) ADD_FAILURE() << "still shown: " << WindowClass(top) << " '" << WindowText(top) << "'";
+    }
+  }
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(program.ExitCode(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore; }, 5000));
+}
+
+TEST(Program, ShowMaximisedRequestBringsTheWindowUpMaximised) {
+  TChildProcess program(ProgramPath(), SW_SHOWMAXIMIZED);
+  ASSERT_TRUE(program.Started());
+  TProgramWindows windows = WaitForProgramWindows(program.Id());
+  ASSERT_NE(windows.form1, nullptr);
+  bool seenZoomed = false;
+  DWORD start = GetTickCount();
+  while (!seenZoomed && GetTickCount() - start < static_cast<DWORD>(kStartTimeoutMs)) {
+    seenZoomed = IsWindowVisible(windows.form1) && IsZoomed(windows.form1);
+  }
+  EXPECT_TRUE(seenZoomed);
+}
+
+TEST(Program, ShowMinimisedWithoutActivationMinimisesTheApplicationInstead) {
+  TChildProcess program(ProgramPath(), SW_SHOWMINNOACTIVE);
+  ASSERT_TRUE(program.Started());
+  TProgramWindows windows = WaitForProgramWindows(program.Id());
+  ASSERT_NE(windows.form1, nullptr);
+  bool formSeen = false;
+  bool iconic = false;
+  DWORD start = GetTickCount();
+  while (GetTickCount() - start < 2000) {
+    if (IsWindowVisible(windows.form1)) formSeen = true;
+    if (IsIconic(windows.application)) iconic = true;
+  }
+  EXPECT_TRUE(iconic);
+  EXPECT_FALSE(formSeen);
+  EXPECT_FALSE(HasTaskbarButton(windows.application));
+}

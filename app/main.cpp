@@ -1,0 +1,22 @@
+// Start-up: the runtime and every unit are initialised before main (among them the component object library's
+// start-up step), then the application, the two windows, and the message loop until "Exit".
+#include <windows.h>
+
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "gui/ComObj.h"
+#include "gui/Forms.h"
+
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
+  try {
+    Application->Initialize();
+    Application->CreateForm(Form1);
+    Application->CreateForm(Form2);
+    Application->Run();
+  } catch (...) {
+    // Only start-up can fail here (the loop reports its own errors): say why, and end with a failure code.
+    Application->HandleException(nullptr);
+    return 1;
+  }
+  return 0;
+}
