@@ -1,0 +1,546 @@
+#include "net/IdHTTP.h"
+
+#include <utility>
+
+#include "net/IdGlobalProtocols.h"
+#include "net/IdResourceStrings.h"
+#include "rtl/SysUtils.h"
+
+using namespace IdResourceStrings;
+
+namespace {
+
+// A redirect's body is drained with this read time-out, so a server that announces more than it sends cannot hold
+// the fetch that follows the redirect.
+constexpr int kRedirectDrainTimeoutMs = 2000;
+
+// Request line words, in the order of TIdHTTPMethod. DELETE has no word: this client never sends it.
+const char* MethodWord(TIdHTTPMethod method) {
+  switch (method) {
+    case hmHead:
+      return "HEAD ";
+    case hmGet:
+      return "GET ";
+    case hmPost:
+      return "POST ";
+    case hmOptions:
+      return "OPTIONS ";
+    case hmTrace:
+      return "TRACE ";
+    case hmPut:
+      return "PUT ";
+    case hmConnect:
+      return "CONNECT ";
+    case hmDelete:
+      break;
+  }
+  return nullptr;
+}
+
+// A chunk-size line: the text before its first space, read as a hexadecimal number (digits only, either case, at
+// most 32 bits taken as signed). Anything unreadable is 0, which ends the body; so is a size that reads as negative.
+int32_t ChunkSize(const std::string& line) {
+  const std::string digits = line.substr(0, line.find(' '));
+  if (digits.empty()) return 0;
+  uint32_t value = 0;
+  int significant = 0;
+  for (char c : digits) {
+    uint32_t digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<uint32_t>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<uint32_t>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<uint32_t>(c - 'A' + 10);
+    } else {
+      return 0;
+    }
+    if (significant > 0 || digit != 0) ++significant;
+    if (significant > 8) return 0;
+    value = (value << 4) | digit;
+  }
+  return static_cast<int32_t>(value);
+}
+
+std::unique_ptr<TIdAuthentication> MakeBasicAuthentication() { return std::make_unique<TIdBasicAuthentication>(); }
+
+}  // namespace
+
+TIdAuthenticationClass FindAuthClass(const std::string& scheme) {
+  if (SameText(scheme, "Basic")) return &MakeBasicAuthentication;
+  return nullptr;
+}
+
+// ---- TIdHTTPResponse ----
+
+void TIdHTTPResponse::UpdateResponseVersion() {
+  if (responseText_.size() >= 8) {
+    const std::string version = responseText_.substr(5, 3);
+    if (SameText(version, "1.0")) {
+      responseVersion_ = pv1_0;
+    } else if (SameText(version, "1.1")) {
+      responseVersion_ = pv1_1;
+    }
+  }
+}
+
+int TIdHTTPResponse::ResponseCode() {
+  UpdateResponseVersion();
+  std::string rest = responseText_;
+  Fetch(rest, " ");
+  rest = Trim(rest);
+  return StrToInt(Fetch(rest, " "));
+}
+
+bool TIdHTTPResponse::KeepAlive() {
+  UpdateResponseVersion();
+  owner_->CheckClosed(false);
+  bool keepAlive = owner_->Connected();
+  if (keepAlive) {
+    const std::string connection = Trim(Connection());
+    const std::string proxyConnection = Trim(ProxyConnection());
+    // The component's own version decides, not the one in the server's status line.
+    if (owner_->ProtocolVersion() == pv1_1) {
+      keepAlive = !SameText(connection, "CLOSE") && !SameText(proxyConnection, "CLOSE");
+    } else {
+      keepAlive = SameText(connection, "KEEP-ALIVE") || SameText(proxyConnection, "KEEP-ALIVE");
+    }
+  }
+  return keepAlive;
+}
+
+// ---- TIdHTTPProtocol ----
+
+TIdHTTPProtocol::TIdHTTPProtocol(TIdHTTP* owner)
+    : owner_(owner),
+      request_(std::make_unique<TIdHTTPRequest>(owner)),
+      response_(std::make_unique<TIdHTTPResponse>(owner)) {}
+
+void TIdHTTPProtocol::BuildAndSendRequest() {
+  TIdHTTPRequest& request = *request_;
+  request.SetHeaders();
+  TIdHeaderList& raw = request.RawHeaders();
+  if (request.UseProxy() == ctProxy || request.UseProxy() == ctSSLProxy) owner_->ProxyParams().SetHeaders(raw);
+  if (TIdCookieManager* store = owner_->CookieManager()) {
+    const bool secure = request.UseProxy() == ctSSL || request.UseProxy() == ctSSLProxy;
+    const std::string cookies = store->CookieHeaderValue(*owner_->uri_, secure);
+    if (!cookies.empty()) raw.SetValues("Cookie", cookies);
+  }
+
+  const char* word = MethodWord(request.Method());
+  // The request head collects in the write buffer and leaves in one send.
+  owner_->BeginBufferedWrite();
+  try {
+    owner_->WriteLine(std::string(word) + request.URL() + " HTTP/" +
+                      (owner_->ProtocolVersion() == pv1_0 ? "1.0" : "1.1"));
+    for (int i = 0; i < raw.Count(); ++i) {
+      if (!raw[i].empty()) owner_->WriteLine(raw[i]);
+    }
+    owner_->WriteLine();
+  } catch (...) {
+    owner_->ClearBufferedWrite();
+    owner_->EndBufferedWrite();
+    throw;
+  }
+  owner_->EndBufferedWrite();
+}
+
+void TIdHTTPProtocol::RetrieveHeaders() {
+  TIdHTTPResponse& response = *response_;
+  do {
+    response.SetResponseText(owner_->ReadLine());
+    TIdHeaderList& raw = response.RawHeaders();
+    raw.Clear();
+    // A close before the first header line is a failure of the exchange; a close after it ends the header block
+    // with what has arrived.
+    std::string line = owner_->ReadLine();
+    while (!line.empty()) {
+      raw.Add(line);
+      try {
+        line = owner_->ReadLine();
+      } catch (const EIdConnClosedGracefully&) {
+        owner_->Disconnect();
+        break;
+      }
+    }
+    response.ProcessHeaders();
+    owner_->ProcessCookies(*request_, response);
+  } while (response.ResponseCode() == 100);
+}
+
+void TIdHTTPProtocol::ReadResult() {
+  TIdHTTPResponse& response = *response_;
+  TStream* stream = response.ContentStream();
+  if (stream == nullptr) return;
+  if (response.ContentLength() > 0) {
+    owner_->ReadToStream(*stream, response.ContentLength());
+    return;
+  }
+  if (response.ContentLength() < 0) {
+    // A length the server got wrong: nothing is read, and the connection cannot be trusted to be in step with the
+    // next reply, so it is not kept.
+    owner_->Disconnect();
+    return;
+  }
+  if (response.RawHeaders().Values("Transfer-Encoding").find("chunked") != std::string::npos) {
+    owner_->ReportStatus(stText, RSHTTPChunkStarted);
+    int32_t size = ChunkSize(owner_->ReadLine());
+    while (size > 0) {
+      owner_->ReadToStream(*stream, size);
+      owner_->ReadLine();  // the line end after the chunk's bytes
+      size = ChunkSize(owner_->ReadLine());
+    }
+    owner_->ReadLine();  // the line end after the last chunk
+    return;
+  }
+  if (!response.HasContentLength()) {
+    owner_->ReadToStream(*stream, -1, true);
+    return;
+  }
+  // A "Content-Length" of 0 reads nothing. One that is no number reads nothing too; its body, if any, would be read
+  // as the next reply, so the connection is not kept.
+  if (Trim(response.RawHeaders().Values("Content-Length")) != "0") owner_->Disconnect();
+}
+
+void TIdHTTPProtocol::RaiseProtocolException() {
+  TIdHTTPResponse& response = *response_;
+  TMemoryStream body;
+  TStream* saved = response.ContentStream();
+  response.SetContentStream(&body);
+  try {
+    ReadResult();
+  } catch (...) {
+    response.SetContentStream(saved);
+    throw;
+  }
+  response.SetContentStream(saved);
+  throw EIdHTTPProtocolException(response.ResponseCode(), response.ResponseText(), body.DataString());
+}
+
+void TIdHTTPProtocol::DiscardBody() {
+  TIdHTTPResponse& response = *response_;
+  TMemoryStream discarded;
+  TStream* saved = response.ContentStream();
+  response.SetContentStream(&discarded);
+  const int savedTimeout = owner_->ReadTimeout();
+  owner_->SetReadTimeout(kRedirectDrainTimeoutMs);
+  try {
+    ReadResult();
+  } catch (const Exception&) {
+    // Ignored, as a redirect's body does not matter; but what is left of it would be read as the next reply, so
+    // the connection is not kept.
+    owner_->Disconnect();
+  }
+  owner_->SetReadTimeout(savedTimeout);
+  response.SetContentStream(saved);
+}
+
+bool TIdHTTPProtocol::Authorize(bool forProxy) {
+  TIdHTTPRequest& request = *request_;
+  TIdHTTPResponse& response = *response_;
+  // A server that keeps refusing cannot hold the fetch in a loop: authorization shares the request limit.
+  if (owner_->requestCounter_ >= owner_->RedirectMaximum()) return false;
+  const TIdOnAuthorization& handler = forProxy ? owner_->OnProxyAuthorization : owner_->OnAuthorization;
+  TIdAuthentication* current = forProxy ? owner_->ProxyParams().Authentication() : request.Authentication();
+  if (current == nullptr) {
+    TIdHeaderList& offers = forProxy ? response.ProxyAuthenticate() : response.WWWAuthenticate();
+    TIdAuthenticationClass authClass = nullptr;
+    for (int i = 0; i < offers.Count() && authClass == nullptr; ++i) {
+      std::string offer = offers[i];
+      authClass = FindAuthClass(Fetch(offer, " "));
+    }
+    const TIdOnSelectAuthorization& select =
+        forProxy ? owner_->OnSelectProxyAuthorization : owner_->OnSelectAuthorization;
+    if (select) select(owner_, authClass, offers);
+    if (authClass == nullptr) return false;
+    std::unique_ptr<TIdAuthentication> made = authClass();
+    current = made.get();
+    if (forProxy) {
+      owner_->ProxyParams().SetAuthentication(std::move(made));
+    } else {
+      request.SetAuthentication(std::move(made));
+    }
+  }
+  if (!handler) return false;
+  if (forProxy) {
+    current->SetUsername(owner_->ProxyParams().ProxyUsername());
+    current->SetPassword(owner_->ProxyParams().ProxyPassword());
+  } else {
+    current->SetUsername(request.Username());
+    current->SetPassword(request.Password());
+  }
+  bool handled = false;
+  handler(owner_, current, handled);
+  if (!handled) return false;
+  if (forProxy) {
+    owner_->ProxyParams().SetProxyUsername(current->Username());
+    owner_->ProxyParams().SetProxyPassword(current->Password());
+  } else {
+    request.SetUsername(current->Username());
+    request.SetPassword(current->Password());
+  }
+  return true;
+}
+
+TIdHTTPProtocol::TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse() {
+  TIdHTTPResponse& response = *response_;
+  const int code = response.ResponseCode();
+  const int kind = code / 100;
+
+  if ((kind == 3 && code != 304) || !response.Location().empty()) {
+    std::string target = TIdURI::URLDecode(response.Location());
+    TIdHTTPMethod method = request_->Method();
+    bool handled = owner_->HandleRedirects();
+    TIdHTTPWhatsNext next;
+    if (owner_->HandleRedirects() && owner_->requestCounter_ < owner_->RedirectMaximum()) {
+      owner_->DoOnRedirect(target, method, owner_->requestCounter_, handled);
+      if (!handled) RaiseProtocolException();
+      request_->SetURL(target);
+      next = TIdHTTPWhatsNext::wnGoToURL;
+    } else {
+      owner_->DoOnRedirect(target, method, owner_->requestCounter_, handled);
+      if (!handled) RaiseProtocolException();
+      response.SetLocation(target);
+      next = TIdHTTPWhatsNext::wnJustExit;
+    }
+    if (owner_->Connected()) DiscardBody();
+    return next;
+  }
+
+  if (kind != 2) {
+    if ((code == 401 || code == 407) && Authorize(code == 407)) {
+      if (code != 204 && owner_->Connected()) ReadResult();
+      return TIdHTTPWhatsNext::wnAuthRequest;
+    }
+    RaiseProtocolException();
+  }
+
+  if (code != 204 && owner_->Connected()) {
+    ReadResult();
+    return TIdHTTPWhatsNext::wnJustExit;
+  }
+  return TIdHTTPWhatsNext::wnDontKnow;
+}
+
+// ---- TIdHTTP ----
+
+TIdHTTP::TIdHTTP(TComponent* owner)
+    : TIdTCPClient(owner),
+      proxyParams_(std::make_unique<TIdProxyConnectionInfo>()),
+      uri_(std::make_unique<TIdURI>()),
+      protocol_(std::make_unique<TIdHTTPProtocol>(this)) {
+  SetPort(80);
+  proxyParams_->Clear();
+}
+
+TIdHTTP::~TIdHTTP() {
+  // A store this component made is freed here; one assigned from outside belongs to someone else.
+  if (ownsCookieManager_) {
+    TIdCookieManager* store = cookieManager_;
+    cookieManager_ = nullptr;
+    ownsCookieManager_ = false;
+    delete store;
+  } else if (cookieManager_ != nullptr) {
+    cookieManager_->RemoveFreeNotification(this);
+  }
+}
+
+void TIdHTTP::SetCookieManager(TIdCookieManager* value) {
+  if (value == cookieManager_) return;
+  if (ownsCookieManager_) {
+    TIdCookieManager* store = cookieManager_;
+    cookieManager_ = nullptr;
+    ownsCookieManager_ = false;
+    delete store;
+  } else if (cookieManager_ != nullptr) {
+    cookieManager_->RemoveFreeNotification(this);
+  }
+  cookieManager_ = value;
+  ownsCookieManager_ = false;
+  if (value != nullptr) value->FreeNotification(this);
+}
+
+void TIdHTTP::Notification(TComponent* component, TOperation operation) {
+  if (operation == TOperation::opRemove && component == cookieManager_) {
+    cookieManager_ = nullptr;
+    ownsCookieManager_ = false;
+  }
+  TIdTCPClient::Notification(component, operation);
+}
+
+void TIdHTTP::DoDisconnectedEvent() {
+  // Credentials belong to the connection they were accepted for. Inside a fetch the connection may be replaced
+  // between an accepted authorization and the request that carries it, so they are kept until the fetch ends.
+  if (!inRequestCycle_) {
+    Request().SetAuthentication(nullptr);
+    ProxyParams().SetAuthentication(nullptr);
+  }
+  TIdTCPClient::DoDisconnectedEvent();
+}
+
+std::string TIdHTTP::Get(const std::string& url) {
+  TMemoryStream stream;
+  Get(url, stream);
+  return stream.Size() > 0 ? stream.DataString() : std::string();
+}
+
+void TIdHTTP::Get(const std::string& url, TStream& stream) { DoRequest(hmGet, url, nullptr, &stream); }
+
+void TIdHTTP::DoRequest(TIdHTTPMethod method, const std::string& url, TStream* source, TStream* destination) {
+  const int64_t startPosition = destination != nullptr ? destination->Position() : 0;
+  TIdHTTPRequest& request = Request();
+  TIdHTTPResponse& response = Response();
+  request.SetURL(url);
+  request.SetMethod(method);
+  request.SetSource(source);
+  response.SetContentStream(destination);
+
+  inRequestCycle_ = true;
+  try {
+    for (bool again = true; again;) {
+      ++requestCounter_;
+      PrepareRequest(request);
+      ConnectToHost(request, response);
+      protocol_->RetrieveHeaders();
+      switch (protocol_->ProcessResponse()) {
+        case TIdHTTPProtocol::TIdHTTPWhatsNext::wnJustExit:
+          again = false;
+          break;
+        case TIdHTTPProtocol::TIdHTTPWhatsNext::wnDontKnow:
+          throw EIdException(RSHTTPUndefinedSituation);
+        default:
+          // Sent again: the caller's stream loses what the reply that is being replaced put into it.
+          if (destination != nullptr) {
+            destination->SetPosition(startPosition);
+            destination->SetSize(startPosition);
+          }
+          break;
+      }
+    }
+  } catch (...) {
+    bool keepAlive = false;
+    try {
+      keepAlive = response.KeepAlive();
+    } catch (const Exception&) {
+      // The failure that is already on its way is the one the caller must see.
+    }
+    requestCounter_ = 0;
+    inRequestCycle_ = false;
+    if (!keepAlive) Disconnect();
+    throw;
+  }
+  const bool keepAlive = response.KeepAlive();
+  requestCounter_ = 0;
+  inRequestCycle_ = false;
+  if (!keepAlive) Disconnect();
+}
+
+void TIdHTTP::PrepareRequest(TIdHTTPRequest& request) {
+  std::string protocol, host, path, document, port, bookmark, username, password;
+  TIdURI::ParseURI(request.URL(), protocol, host, path, document, port, bookmark, username, password);
+
+  if (!username.empty()) {
+    request.SetUsername(username);
+    request.SetPassword(password);
+  }
+  uri_->SetUsername(request.Username());
+  uri_->SetPassword(request.Password());
+  uri_->SetPath(TIdURI::PathJoin(uri_->Path(), path, '/'));
+  uri_->SetDocument(document);
+
+  // A URL without a host (a relative redirect) keeps the current host, protocol and port.
+  const bool relative = host.empty();
+  if (!relative) uri_->SetHost(host);
+  if (!relative || uri_->Protocol().empty()) uri_->SetProtocol(protocol.empty() ? "http" : protocol);
+  if (!port.empty()) {
+    uri_->SetPort(port);
+  } else if (!relative || uri_->Port().empty()) {
+    if (SameText(uri_->Protocol(), "http")) {
+      uri_->SetPort("80");
+    } else if (SameText(uri_->Protocol(), "https")) {
+      uri_->SetPort("443");
+    } else {
+      throw EIdUnknownProtocol();
+    }
+  }
+
+  if (request.Method() == hmOptions && document == "*") {
+    request.SetURL("*");
+  } else {
+    request.SetURL(uri_->Path() + uri_->Document());
+  }
+  if (protocolVersion_ == pv1_0 && (request.Method() == hmOptions || request.Method() == hmTrace ||
+                                    request.Method() == hmPut || request.Method() == hmDelete)) {
+    throw EIdException(RSHTTPMethodRequiresVersion);
+  }
+  if (request.Method() == hmDelete) throw EIdException(RSHTTPMethodNotSupported);
+  if (request.Method() == hmPost || request.Method() == hmPut) {
+    // The request cycle writes no body: a request that needs one is refused before anything is sent.
+    throw EIdException(RSHTTPRequestBodyNotSupported);
+  }
+  request.SetContentLength(0);
+  request.SetHost(uri_->Host());
+}
+
+bool TIdHTTP::KeptConnectionUsable() {
+  if (!Connected()) return false;
+  try {
+    // One look without waiting: a close (or reset) the server made while the connection lay idle is already
+    // waiting on the socket.
+    FillInputBuffer(false, 0, false);
+  } catch (const EIdException&) {
+    return false;
+  }
+  // Bytes nobody asked for (a server's parting "408" before it closes, or the rest of a reply that was not read
+  // whole) would be taken for the next reply.
+  return Connected() && InputBuffer().Size() == 0;
+}
+
+void TIdHTTP::ConnectToHost(TIdHTTPRequest& request, TIdHTTPResponse& response) {
+  if (!proxyParams_->ProxyServer().empty()) throw EIdException(RSHTTPProxyNotSupported);
+  request.SetUseProxy(ctNormal);
+  const int port = StrToInt(uri_->Port());
+  if (!SameText(Host(), uri_->Host()) || Port() != port) {
+    if (Connected()) Disconnect();
+    SetHost(uri_->Host());
+    SetPort(port);
+  }
+  if (SameText(uri_->Protocol(), "https")) throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid);
+  if (protocolVersion_ == pv1_0) request.SetConnection("Keep-Alive");
+
+  if (!response.KeepAlive() || !KeptConnectionUsable()) Disconnect();
+  if (!Connected()) {
+    try {
+      Connect();
+    } catch (const EIdSSLProtocolReplyError&) {
+      Disconnect();
+      throw;
+    }
+  }
+  protocol_->BuildAndSendRequest();
+}
+
+void TIdHTTP::ProcessCookies(TIdHTTPRequest& request, TIdHTTPResponse& response) {
+  if (cookieManager_ == nullptr && allowCookies_) {
+    // Owned like any component of the owner's; with no owner, by this component itself.
+    auto* store = new TIdCookieManager(Owner() != nullptr ? Owner() : this);
+    SetCookieManager(store);
+    ownsCookieManager_ = true;
+  }
+  if (cookieManager_ == nullptr) return;
+  request.SetContentType(std::string());
+  TStringList setCookies;
+  TStringList setCookies2;
+  response.RawHeaders().Extract("Set-cookie", setCookies);
+  response.RawHeaders().Extract("Set-cookie2", setCookies2);
+  for (int i = 0; i < setCookies.Count(); ++i) cookieManager_->StoreSetCookie(setCookies[i], uri_->Host());
+  for (int i = 0; i < setCookies2.Count(); ++i) cookieManager_->StoreSetCookie2(setCookies2[i], uri_->Host());
+}
+
+void TIdHTTP::DoOnRedirect(std::string& location, TIdHTTPMethod& method, int redirectCount, bool& handled) {
+  if (!OnRedirect) return;
+  // The handler sees copies of the count and the method: changing them has no effect.
+  int count = redirectCount;
+  TIdHTTPMethod methodCopy = method;
+  OnRedirect(this, location, count, handled, methodCopy);
+}
