@@ -244,9 +244,12 @@ int32_t TIdTCPConnection::ReadInt32(bool convertFromNetworkOrder) {
 void TIdTCPConnection::ReadToStream(TStream& stream, int64_t byteCount, bool readUntilDisconnect) {
   if (byteCount == kIdReadCountFromPeer && !readUntilDisconnect) byteCount = ReadInt32(true);
   if (byteCount >= 0) {
-    // Sized in advance so that a long body does not grow the stream step by step.
+    // Sized in advance so that a long body does not grow the stream step by step; but only so far, because the
+    // count comes from the peer, which must not make us reserve memory for bytes it never sends. Beyond that the
+    // stream grows as the bytes arrive.
+    constexpr int64_t kMaxAdvanceSize = 1 << 20;
     const int64_t position = stream.Position();
-    stream.SetSize(position + byteCount);
+    stream.SetSize(position + std::min(byteCount, kMaxAdvanceSize));
     stream.SetPosition(position);
   }
   // A negative count (a length the peer got wrong) reads nothing rather than everything or garbage.
