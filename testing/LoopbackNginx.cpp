@@ -99,9 +99,10 @@ void TLoopbackNginx::WriteDocument(const std::string& relativePath, const std::s
 
 std::string TLoopbackNginx::AccessLog() const { return ReadWholeFile(folder_ + "/access.log"); }
 
-bool TLoopbackNginx::Start(const std::string& setCookie) {
+bool TLoopbackNginx::Start(const std::string& setCookie, int keepAliveSeconds) {
 #if defined(_WIN32)
   (void)setCookie;
+  (void)keepAliveSeconds;
   error_ = "nginx runs only in the native build";
   return false;
 #else
@@ -112,16 +113,17 @@ bool TLoopbackNginx::Start(const std::string& setCookie) {
   }
   for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
     int port = FreeLoopbackPort();
-    if (port != 0 && StartOnce(port, setCookie)) return true;
+    if (port != 0 && StartOnce(port, setCookie, keepAliveSeconds)) return true;
   }
   return false;
 #endif
 }
 
-bool TLoopbackNginx::StartOnce(int port, const std::string& setCookie) {
+bool TLoopbackNginx::StartOnce(int port, const std::string& setCookie, int keepAliveSeconds) {
 #if defined(_WIN32)
   (void)port;
   (void)setCookie;
+  (void)keepAliveSeconds;
   return false;
 #else
   const std::string& f = folder_;
@@ -141,7 +143,7 @@ bool TLoopbackNginx::StartOnce(int port, const std::string& setCookie) {
        << "  fastcgi_temp_path " << f << "/temp/fastcgi;\n"
        << "  uwsgi_temp_path " << f << "/temp/uwsgi;\n"
        << "  scgi_temp_path " << f << "/temp/scgi;\n"
-       << "  keepalive_timeout 75s;\n"
+       << "  keepalive_timeout " << keepAliveSeconds << "s;\n"
        << "  keepalive_requests 1000000;\n"
        << "  sendfile on;\n"
        << "  types { text/xml dsp xml; text/html html; }\n"

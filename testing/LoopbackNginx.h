@@ -20,10 +20,11 @@ class TLoopbackNginx {
   void WriteDocument(const std::string& relativePath, const std::string& bytes) const;
 
   // Writes the configuration and starts the server on a port the system reported free, retrying with another port
-  // when that one was taken in between. Keep-alive is on (75 s, no request limit worth mentioning), and every reply
-  // for "/flashfeed.dsp" carries the header "Set-Cookie: <setCookie>" when setCookie is not empty. Returns false and
-  // fills Error() when the server does not come up within a few seconds.
-  bool Start(const std::string& setCookie = "site=brasko; path=/");
+  // when that one was taken in between. Keep-alive is on (an idle connection is closed after keepAliveSeconds, and
+  // there is no request limit worth mentioning), and every reply for "/flashfeed.dsp" carries the header
+  // "Set-Cookie: <setCookie>" when setCookie is not empty. Returns false and fills Error() when the server does not
+  // come up within a few seconds.
+  bool Start(const std::string& setCookie = "site=brasko; path=/", int keepAliveSeconds = 75);
 
   // Stops the server (a bounded wait, then a kill). Safe to call twice.
   void Stop();
@@ -37,7 +38,7 @@ class TLoopbackNginx {
   std::string AccessLog() const;
 
  private:
-  bool StartOnce(int port, const std::string& setCookie);
+  bool StartOnce(int port, const std::string& setCookie, int keepAliveSeconds);
 
   std::string folder_;
   std::string error_;
