@@ -23,6 +23,14 @@ class TkelXMLAttribute : public TObject {
   std::string value_;
 };
 
+class TkelXMLNode;
+class TkelXMLNodePool;
+
+// Releases a child node: back to its tree's pool when it came from one, to the heap otherwise.
+struct TkelXMLNodeDeleter {
+  void operator()(TkelXMLNode* node) const noexcept;
+};
+
 class TkelXMLNode : public TObject {
  public:
   // A node with that name and value and no children or attributes. The parent is recorded only; it is AddChild that
@@ -63,12 +71,19 @@ class TkelXMLNode : public TObject {
   // The first direct child named exactly `name`, or nullptr.
   TkelXMLNode* ChildByName(std::string_view name) const;
 
+ protected:
+  // Children made from now on come from this pool; a tree points its root at its own.
+  void UsePool(TkelXMLNodePool* pool) { pool_ = pool; }
+
  private:
+  friend struct TkelXMLNodeDeleter;
+
   std::string name_;
   std::string value_;
-  std::vector<std::unique_ptr<TkelXMLNode>> children_;
+  std::vector<std::unique_ptr<TkelXMLNode, TkelXMLNodeDeleter>> children_;
   std::vector<std::unique_ptr<TkelXMLAttribute>> attributes_;
   TkelXMLNode* parent_;
+  TkelXMLNodePool* pool_ = nullptr;  // where this node's children are made; not owned
   bool isCDATA_ = false;
 };
 
@@ -89,6 +104,8 @@ class TkelXMLTree : public TkelXMLNode {
   const TStringList& Lines() const;
 
  private:
+  // Declared first so it is destroyed last; the destructor empties the tree before any member goes.
+  std::unique_ptr<TkelXMLNodePool> pool_;
   std::string document_;  // the loaded bytes, line breaks as read, cut at the first NUL
   mutable std::unique_ptr<TStringList> lines_;
 };

@@ -1,0 +1,162 @@
+// Loading a feed into the XML tree, measured beside pugixml loading the same bytes in the same run.
+//
+// Counters: bytes_per_second for each; on the XML tree's rows "x_pugixml" is its CPU time per load divided by
+// pugixml's for the same feed (goal: at most 2), and on the 10 MB feed "per_byte_vs_1MB" is its CPU time per byte
+// divided by that on the 1 MB feed (goal: at most 1.1, that is 10 times the input in at most 11 times the time).
+// Run with --benchmark_repetitions=5 on a busy machine and read the medians.
+#include <benchmark/benchmark.h>
+#include <pugixml.hpp>
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <string>
+
+#include "xml/kelXMLTree.h"
+
+namespace {
+
+// A feed shaped like the site's: a declaration, an enclosing element, one item per posting with a numeric id, a
+// CDATA headline of varying length with the odd entity reference, and a time; CR LF line ends and indentation.
+std::string MakeFeed(size_t items) {
+  static const char* const kWords[] = {"Brasko", "wint",      "van",   "de",      "kampioen", "nieuwe", "ronde",
+                                       "in",     "Amsterdam", "&amp;", "uitslag", "spannend", "finale", "toernooi"};
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  std::string feed = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<flashfeed site=\"brasko\">\r\n";
+  for (size_t i = 0; i < items; ++i) {
+    std::string title;
+    const uint32_t words = 4 + next() % 9;
+    for (uint32_t w = 0; w < words; ++w) {
+      if (w > 0) title += ' ';
+      title += kWords[next() % (sizeof kWords / sizeof kWords[0])];
+    }
+    feed += "  <nieuwsposting>\r\n    <id>" + std::to_string(100000 + i) + "</id>\r\n    <titel><![CDATA[" + title +
+            "]]></titel>\r\n    <tijd>" + std::to_string(10 + next() % 14) + ":" + std::to_string(10 + next() % 50) +
+            "</tijd>\r\n  </nieuwsposting>\r\n";
+  }
+  return feed + "</flashfeed>\r\n";
+}
+
+size_t ItemsForBytes(size_t bytes) {
+  const size_t perItem = MakeFeed(1000).size() / 1000;
+  return bytes / perItem;
+}
+
+const std::string& Feed(int64_t items) {
+  static std::map<int64_t, std::string> feeds;
+  auto it = feeds.find(items);
+  if (it == feeds.end()) it = feeds.emplace(items, MakeFeed(static_cast<size_t>(items))).first;
+  return it->second;
+}
+
+// Seconds per load, by feed and loader, from the rows already run.
+std::map<int64_t, double>& PugiSeconds() {
+  static std::map<int64_t, double> seconds;
+  return seconds;
+}
+std::map<int64_t, double>& TreeSecondsPerByte() {
+  static std::map<int64_t, double> seconds;
+  return seconds;
+}
+
+// The ratios divide this thread's CPU time, not wall time: other programs on a shared machine stretch wall time
+// unevenly between rows.
+double ThreadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void BM_PugixmlLoad(benchmark::State& state) {
+  const std::string& feed = Feed(state.range(0));
+  double seconds = 0;
+  for (auto _ : state) {
+    const double start = ThreadSeconds();
+    {
+      pugi::xml_document document;
+      pugi::xml_parse_result result = document.load_buffer(feed.data(), feed.size());
+      benchmark::DoNotOptimize(result.status);
+      benchmark::DoNotOptimize(document.first_child().internal_object());
+    }
+    seconds += ThreadSeconds() - start;
+  }
+  PugiSeconds()[state.range(0)] = seconds / static_cast<double>(state.iterations());
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(feed.size()));
+  state.counters["feed_bytes"] = static_cast<double>(feed.size());
+}
+
+void BM_KelXMLTreeLoad(benchmark::State& state) {
+  const std::string& feed = Feed(state.range(0));
+  TMemoryStream stream;
+  stream.WriteBuffer(feed.data(), static_cast<int64_t>(feed.size()));
+  double seconds = 0;
+  for (auto _ : state) {
+    const double start = ThreadSeconds();
+    {
+      // Made, loaded and dropped each time, as feed processing does.
+      TkelXMLTree tree("test", "test", nullptr);
+      stream.SetPosition(0);
+      tree.LoadFromStream(stream);
+      benchmark::DoNotOptimize(tree.ChildCount());
+    }
+    seconds += ThreadSeconds() - start;
+  }
+  const double perLoad = seconds / static_cast<double>(state.iterations());
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(feed.size()));
+  state.counters["feed_bytes"] = static_cast<double>(feed.size());
+  if (auto pugi = PugiSeconds().find(state.range(0)); pugi != PugiSeconds().end()) {
+    state.counters["x_pugixml"] = perLoad / pugi->second;
+  }
+  const double perByte = perLoad / static_cast<double>(feed.size());
+  TreeSecondsPerByte()[state.range(0)] = perByte;
+  const int64_t oneMegabyte = static_cast<int64_t>(ItemsForBytes(1 << 20));
+  if (auto base = TreeSecondsPerByte().find(oneMegabyte);
+      state.range(0) > oneMegabyte && base != TreeSecondsPerByte().end()) {
+    state.counters["per_byte_vs_1MB"] = perByte / base->second;
+  }
+}
+
+void BM_KelXMLTreeFindNodes(benchmark::State& state) {
+  const std::string& feed = Feed(state.range(0));
+  TMemoryStream stream;
+  stream.WriteBuffer(feed.data(), static_cast<int64_t>(feed.size()));
+  stream.SetPosition(0);
+  TkelXMLTree tree("test", "test", nullptr);
+  tree.LoadFromStream(stream);
+  for (auto _ : state) {
+    TList<TkelXMLNode> items;
+    tree.FindNodes("nieuwsposting", items);
+    benchmark::DoNotOptimize(items.Count());
+  }
+}
+
+// Each feed size is measured with pugixml first, so the tree's row can divide by it.
+void RegisterAll() {
+  const int64_t sizes[] = {50, static_cast<int64_t>(ItemsForBytes(1 << 20)),
+                           static_cast<int64_t>(ItemsForBytes(10 << 20))};
+  for (int64_t items : sizes) {
+    const std::string suffix = "/items:" + std::to_string(items);
+    benchmark::RegisterBenchmark(("PugixmlLoad" + suffix).c_str(), BM_PugixmlLoad)
+        ->Arg(items)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("KelXMLTreeLoad" + suffix).c_str(), BM_KelXMLTreeLoad)
+        ->Arg(items)
+        ->Unit(benchmark::kMicrosecond);
+  }
+  benchmark::RegisterBenchmark("KelXMLTreeFindNodes/items:50", BM_KelXMLTreeFindNodes)->Arg(50);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RegisterAll();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
