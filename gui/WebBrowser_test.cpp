@@ -210,6 +210,37 @@ TEST_F(WebBrowserTest, NavigateLoadsARealFileAndLocationReadsItBack) {
   EXPECT_EQ(NormalisedFilePath(browser.LocationURL()), LowerCase(page.Path()));
 }
 
+// A program folder whose name has letters outside ASCII: the path reaches the control through the system code page.
+TEST_F(WebBrowserTest, PathWithCodePageLettersReachesTheControlUnchanged) {
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  std::string directory = std::string(folder) +
+                          "Caf\xe9 Cr\xe8"
+                          "che " +
+                          IntToStr(GetCurrentProcessId());
+  ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
+  std::string path = directory + "\\htmlAll.html";
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fputs("<html></html>", file);
+  std::fclose(file);
+
+  std::wstring wide = AnsiToWide(path);
+  if (GetACP() == 1252) {
+    EXPECT_NE(wide.find(L"Caf\u00e9 Cr\u00e8che"), std::wstring::npos);
+  }
+  THostWindow host(513, 230);
+  TWebBrowser browser(nullptr);
+  browser.SetParentWindow(host.Handle());
+  browser.Navigate(wide, 14);
+  std::wstring location = browser.LocationURL();
+  EXPECT_NE(location.find(wide.substr(wide.find(L"Caf"))), std::wstring::npos)
+      << std::string(location.begin(), location.end());
+
+  DeleteFileA(path.c_str());
+  RemoveDirectoryA(directory.c_str());
+}
+
 TEST_F(WebBrowserTest, NavigateHandsUrlFlagsAndThreeEmptyArgumentsToTheControl) {
   THostWindow host(513, 230);
   TTempPage page;
