@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "gui/Forms.h"
 #include "testing/WinTestUtils.h"
 
@@ -22,4 +26,104 @@ TEST(Timer, TicksArriveAsMessagesWhileEnabledWithIntervalAndHandler) {
   int stopped = ticks;
   PumpFor(100);
   EXPECT_EQ(ticks, stopped);
+}
+
+TEST(Timer, NoSystemTimerWithoutHandlerOrWithIntervalZero) {
+  TTimer timer(nullptr);
+  EXPECT_TRUE(timer.Enabled());
+  EXPECT_EQ(timer.Interval(), 1000u);
+  EXPECT_FALSE(timer.Running()) << "no handler yet";
+  int ticks = 0;
+  timer.SetInterval(0);
+  timer.SetOnTimer([&](TObject*) { ++ticks; });
+  EXPECT_FALSE(timer.Running());
+  timer.SetInterval(10);
+  EXPECT_TRUE(timer.Running());
+  timer.SetOnTimer(nullptr);
+  EXPECT_FALSE(timer.Running());
+  PumpFor(100);
+  EXPECT_EQ(ticks, 0);
+}
+
+// The count restarts only when a value changes: with an 800 ms interval set again after 500 ms, the tick still
+// comes at 800 ms; a new value makes the next tick wait for a whole interval from the change.
+TEST(Timer, SettingTheSameValueKeepsTheCountAndANewValueRestartsIt) {
+  TTimer timer(nullptr);
+  DWORD tickAt = 0;
+  timer.SetInterval(800);
+  timer.SetOnTimer([&](TObject*) {
+    if (tickAt == 0) tickAt = GetTickCount();
+  });
+  PumpFor(500);
+  DWORD setAt = GetTickCount();
+  timer.SetInterval(800);
+  timer.SetEnabled(true);
+  ASSERT_TRUE(PumpUntil([&] { return tickAt != 0; }, 3000));
+  EXPECT_LT(tickAt - setAt, 600u) << "the count went on";
+
+  tickAt = 0;
+  timer.SetEnabled(false);
+  timer.SetEnabled(true);
+  PumpFor(500);
+  setAt = GetTickCount();
+  timer.SetInterval(801);
+  ASSERT_TRUE(PumpUntil([&] { return tickAt != 0; }, 3000));
+  EXPECT_GE(tickAt - setAt, 700u) << "the count started again";
+}
+
+TEST(Timer, AnExceptionLeavingTheTickIsReportedAndTickingGoesOn) {
+  TTimer timer(nullptr);
+  int ticks = 0;
+  timer.SetInterval(10);
+  TMessageBoxCloser closer;
+  timer.SetOnTimer([&](TObject*) {
+    if (++ticks == 1) throw Exception("Not enough timers available");
+  });
+  EXPECT_TRUE(PumpUntil([&] { return ticks >= 4; }, 5000));
+  timer.SetEnabled(false);
+  ASSERT_EQ(closer.Count(), 1);
+  EXPECT_EQ(closer.Seen()[0].text, "Not enough timers available.");
+}
+
+TEST(Timer, AOneShotHandlerThatSwitchesItselfOffTicksOnce) {
+  TTimer timer(nullptr);
+  int ticks = 0;
+  timer.SetInterval(1);
+  timer.SetOnTimer([&](TObject*) {
+    ++ticks;
+    timer.SetEnabled(false);
+  });
+  PumpFor(200);
+  EXPECT_EQ(ticks, 1);
+  EXPECT_FALSE(timer.Running());
+}
+
+// Message-only windows of the framework's helper class, as the system lists them.
+std::vector<HWND> HelperWindows() {
+  std::vector<HWND> found;
+  HWND window = nullptr;
+  while ((window = FindWindowExA(HWND_MESSAGE, window, "TPUtilWindow", nullptr)) != nullptr) found.push_back(window);
+  return found;
+}
+
+// A timer whose window is gone gets no system timer: a real refusal, reported as having no timer left.
+TEST(Timer, ASystemRefusalRaisesNotEnoughTimersAvailableAndLeavesTheTimerStopped) {
+  std::vector<HWND> before = HelperWindows();
+  TTimer timer(nullptr);
+  timer.SetEnabled(false);
+  timer.SetInterval(10);
+  timer.SetOnTimer([](TObject*) {});
+  HWND own = nullptr;
+  for (HWND window : HelperWindows()) {
+    if (std::find(before.begin(), before.end(), window) == before.end()) own = window;
+  }
+  ASSERT_NE(own, nullptr);
+  ASSERT_TRUE(DestroyWindow(own));
+  try {
+    timer.SetEnabled(true);
+    ADD_FAILURE() << "no refusal";
+  } catch (const EOutOfResources& e) {
+    EXPECT_EQ(e.Message(), "Not enough timers available");
+  }
+  EXPECT_FALSE(timer.Running());
 }

@@ -1,6 +1,7 @@
 #include "gui/Forms.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 #include <memory>
 #include <string>
@@ -121,4 +122,206 @@ TEST(DefaultHandler, StandardExceptionsAreShownToo) {
   }
   ASSERT_EQ(closer.Count(), 1);
   EXPECT_EQ(closer.Seen()[0].text, "out of memory!");
+}
+
+TEST(FormVisibility, ShowRunsOnShowBeforeTheWindowIsOnScreenAndHideRunsOnHideBeforeItGoes) {
+  auto form = NewForm("Visibility");
+  std::vector<std::string> log;
+  form->OnShow = [&](TObject* sender) {
+    EXPECT_EQ(sender, form.get());
+    log.push_back(std::string("show, on screen: ") + (IsWindowVisible(form->Handle()) ? "yes" : "no"));
+  };
+  form->OnHide = [&](TObject*) {
+    log.push_back(std::string("hide, on screen: ") + (IsWindowVisible(form->Handle()) ? "yes" : "no"));
+  };
+  form->Show();
+  EXPECT_TRUE(form->Visible());
+  EXPECT_TRUE(IsWindowVisible(form->Handle()));
+  EXPECT_EQ(GetForegroundWindow(), form->Handle()) << "shown and activated";
+  form->Show();  // already visible: brought to the front only
+  form->Hide();
+  EXPECT_FALSE(IsWindowVisible(form->Handle()));
+  form->Hide();  // already hidden: nothing
+  EXPECT_EQ(log, (std::vector<std::string>{"show, on screen: no", "hide, on screen: yes"}));
+}
+
+TEST(FormVisibility, AChangeRequestedWhileTheHideHandlerRunsIsRefusedAndChangesNothing) {
+  auto form = NewForm("Refusal");
+  TTimer requester(nullptr);
+  requester.SetEnabled(false);
+  requester.SetInterval(10);
+  std::string refusal;
+  bool tickDone = false;
+  requester.SetOnTimer([&](TObject*) {
+    requester.SetEnabled(false);
+    try {
+      form->Show();
+    } catch (const EInvalidOperation& e) {
+      refusal = e.Message();
+    }
+    // Asking for the value the form already heads for is not a change.
+    form->Hide();
+    tickDone = true;
+  });
+  int hides = 0;
+  form->OnHide = [&](TObject*) {
+    ++hides;
+    requester.SetEnabled(true);
+    // A nested message loop, as a slide-out runs one.
+    PumpUntil([&] { return tickDone; }, 3000);
+  };
+  form->Show();
+  form->Hide();
+  EXPECT_EQ(refusal, "Cannot change Visible in OnShow or OnHide");
+  EXPECT_EQ(hides, 1);
+  EXPECT_FALSE(form->Visible());
+  EXPECT_FALSE(IsWindowVisible(form->Handle()));
+  // The refused request left nothing behind: showing works at once.
+  form->Show();
+  EXPECT_TRUE(IsWindowVisible(form->Handle()));
+}
+
+TEST(FormVisibility, ErrorsInsideTheHandlersAreReportedAndTheChangeStillCompletes) {
+  auto form = NewForm("Handler errors");
+  form->OnShow = [&](TObject*) { form->Hide(); };  // refused: the handler itself asks for a change
+  form->OnHide = [](TObject*) { throw Exception("hide failed!"); };
+  TMessageBoxCloser closer;
+  form->Show();
+  EXPECT_TRUE(IsWindowVisible(form->Handle()));
+  form->Hide();
+  EXPECT_FALSE(IsWindowVisible(form->Handle()));
+  ASSERT_EQ(closer.Count(), 2);
+  EXPECT_EQ(closer.Seen()[0].text, "Cannot change Visible in OnShow or OnHide.");
+  EXPECT_EQ(closer.Seen()[1].text, "hide failed!");
+}
+
+TEST(FormClose, ANonMainFormHidesOnCloseUnlessItsCloseQueryRefuses) {
+  auto main = std::make_unique<TForm>(Application);
+  auto other = NewForm("Other");
+  ASSERT_NE(Application->MainForm(), other.get());
+  bool refuse = true;
+  int queries = 0;
+  other->OnCloseQuery = [&](TObject*, bool& canClose) {
+    ++queries;
+    canClose = !refuse;
+  };
+  other->Show();
+  SendMessageA(other->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(other->Visible());
+  refuse = false;
+  SendMessageA(other->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(other->Visible());
+  EXPECT_FALSE(IsWindowVisible(other->Handle()));
+  EXPECT_EQ(queries, 2);
+  MSG quit;
+  EXPECT_FALSE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+TEST(FormClose, TheMainFormThatAgreesEndsTheMessageLoopAndSessionEndAsksItsCloseQuery) {
+  TForm* main = nullptr;
+  Application->CreateForm(main);
+  std::unique_ptr<TForm> owned(main);
+  ASSERT_EQ(Application->MainForm(), main);
+  bool agree = false;
+  main->OnCloseQuery = [&](TObject*, bool& canClose) { canClose = agree; };
+  EXPECT_EQ(SendMessageA(main->Handle(), WM_QUERYENDSESSION, 0, 0), FALSE);
+  agree = true;
+  EXPECT_EQ(SendMessageA(main->Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
+  SendMessageA(main->Handle(), WM_CLOSE, 0, 0);
+  MSG quit;
+  EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  owned.reset();
+  EXPECT_EQ(Application->MainForm(), nullptr);
+}
+
+TEST(FormDescription, ClientSizeIsAppliedWithTheFinalBorderAndStylesReachTheWindow) {
+  class TDescribedForm : public TForm {
+   public:
+    explicit TDescribedForm(TComponent* owner) : TForm(owner) {
+      BeginLoading();
+      SetClientWidth(513);
+      SetClientHeight(230);
+      SetBorderStyle(TBorderStyle::bsToolWindow);  // after the client size, as a description may list it
+      SetFormStyle(TFormStyle::fsStayOnTop);
+      SetCaption("Described");
+      SetLeft(40);
+      SetTop(-130);
+      EndLoading();
+    }
+  };
+  TDescribedForm form(Application);
+  EXPECT_EQ(form.ClientWidth(), 513);
+  EXPECT_EQ(form.ClientHeight(), 230);
+  HWND window = form.Handle();
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, 513);
+  EXPECT_EQ(client.bottom, 230);
+  RECT outer;
+  GetWindowRect(window, &outer);
+  EXPECT_EQ(outer.left, 40);
+  EXPECT_EQ(outer.top, -130);
+  EXPECT_EQ(outer.right - outer.left, form.Width());
+  LONG_PTR exStyle = GetWindowLongPtrA(window, GWL_EXSTYLE);
+  EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW);
+  EXPECT_TRUE(exStyle & WS_EX_TOPMOST);
+  EXPECT_FALSE(GetWindowLongPtrA(window, GWL_STYLE) & WS_THICKFRAME);
+  EXPECT_EQ(GetWindow(window, GW_OWNER), Application->Handle());
+  EXPECT_EQ(WindowText(window), "Described");
+  // Moves read back exactly, negative tops included.
+  form.SetTop(-260);
+  EXPECT_EQ(form.Top(), -260);
+  GetWindowRect(window, &outer);
+  EXPECT_EQ(outer.top, -260);
+}
+
+TEST(ApplicationWindow, ShownWhileAnyFormIsVisibleAndOwnsEveryForm) {
+  HWND application = Application->Handle();
+  auto first = NewForm("First");
+  auto second = NewForm("Second");
+  EXPECT_FALSE(IsWindowVisible(application));
+  first->Show();
+  second->Show();
+  EXPECT_TRUE(IsWindowVisible(application));
+  first->Hide();
+  EXPECT_TRUE(IsWindowVisible(application));
+  second->Hide();
+  EXPECT_FALSE(IsWindowVisible(application));
+  EXPECT_EQ(WindowText(application), Application->Title());
+  EXPECT_FALSE(HasTaskbarButton(first->Handle()));
+}
+
+TEST(Components, AFormDestroysItsComponentsLastFirstWhileItsWindowStillExists) {
+  std::vector<std::string> log;
+  auto form = NewForm("Owner");
+  HWND window = form->Handle();
+  auto* a = new TProbe(form.get(), log, window);
+  a->SetName("a");
+  auto* b = new TProbe(form.get(), log, window);
+  b->SetName("b");
+  TProbe outsider(nullptr, log);
+  outsider.SetName("outsider");
+  outsider.FreeNotification(a);
+  form.reset();
+  EXPECT_FALSE(IsWindow(window));
+  // Each component's own destructor runs first, then those that asked are told.
+  EXPECT_EQ(log, (std::vector<std::string>{"b (window alive)", "a (window alive)", "outsider told of a"}));
+}
+
+TEST(Startup, InitializeRunsTheRegisteredStepsOnceAndTheComponentLibraryIsSingleThreaded) {
+  int runs = 0;
+  AddStartupStep([&] { ++runs; });
+  EXPECT_EQ(runs, 0);
+  Application->Initialize();
+  Application->Initialize();
+  EXPECT_EQ(runs, 1);
+  EXPECT_TRUE(ComObjInitialized());
+  // The thread is in a single-threaded apartment: asking for the multi-threaded one is refused.
+  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+  HRESULT again = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  EXPECT_EQ(again, S_FALSE);
+  if (SUCCEEDED(again)) CoUninitialize();
+  // A step registered later runs at once.
+  AddStartupStep([&] { ++runs; });
+  EXPECT_EQ(runs, 2);
 }

@@ -1,0 +1,140 @@
+#include "gui/Menus.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gui/ExtCtrls.h"
+#include "gui/Forms.h"
+#include "testing/WinTestUtils.h"
+
+using namespace testing_win;
+
+namespace {
+
+// Plays the user: waits for the menu, reads it, then presses the given keys.
+class TMenuUser {
+ public:
+  explicit TMenuUser(std::vector<WPARAM> keys)
+      : thread_([this, keys] {
+          HWND menu = nullptr;
+          WaitUntil([&] { return (menu = FindOpenMenu()) != nullptr; }, 5000);
+          if (menu == nullptr) return;
+          items_ = OpenMenuItems(menu);
+          for (WPARAM key : keys) {
+            PostMessageA(menu, WM_KEYDOWN, key, 0);
+            Sleep(30);
+          }
+        }) {}
+  ~TMenuUser() {
+    if (thread_.joinable()) thread_.join();
+  }
+  std::vector<std::string> Items() {
+    thread_.join();
+    return items_;
+  }
+
+ private:
+  std::vector<std::string> items_;
+  std::thread thread_;
+};
+
+struct TMenuForm {
+  TMenuForm() : form(Application) {
+    menu = new TPopupMenu(&form);
+    for (const char* caption : {"First", "-", "Failing", "Last"}) {
+      auto* item = new TMenuItem(&form);
+      item->SetName(std::string(caption) == "-" ? "N1" : caption);
+      item->SetCaption(caption);
+      menu->Items()->Add(item);
+    }
+  }
+  TForm form;
+  TPopupMenu* menu;
+};
+
+}  // namespace
+
+TEST(PopupMenu, ShowsItsEntriesAndRunsTheChosenItemAfterTheMenuHasClosed) {
+  TMenuForm f;
+  bool menuOpenAtClick = true;
+  TObject* clickSender = nullptr;
+  f.menu->Items()->Items(3)->OnClick = [&](TObject* sender) {
+    clickSender = sender;
+    menuOpenAtClick = FindOpenMenu() != nullptr;
+  };
+  TMenuUser user({VK_UP, VK_RETURN});  // Up from nothing wraps to the last entry
+  f.menu->Popup(100, 100);
+  EXPECT_EQ(user.Items(), (std::vector<std::string>{"First", "-", "Failing", "Last"}));
+  EXPECT_EQ(clickSender, f.menu->Items()->Items(3));
+  EXPECT_FALSE(menuOpenAtClick);
+}
+
+TEST(PopupMenu, EscapeChoosesNothingAndAFailingCommandIsReportedByTheDefaultHandler) {
+  TMenuForm f;
+  int clicks = 0;
+  f.menu->Items()->Items(0)->OnClick = [&](TObject*) { ++clicks; };
+  f.menu->Items()->Items(2)->OnClick = [](TObject*) { throw Exception("Cannot change Visible in OnShow or OnHide"); };
+  {
+    TMenuUser user({VK_ESCAPE});
+    f.menu->Popup(50, 50);
+  }
+  EXPECT_EQ(clicks, 0);
+  TMessageBoxCloser closer;
+  {
+    TMenuUser user({VK_DOWN, VK_DOWN, VK_RETURN});  // the separator is skipped
+    f.menu->Popup(50, 50);
+  }
+  ASSERT_EQ(closer.Count(), 1);
+  EXPECT_EQ(closer.Seen()[0].text, "Cannot change Visible in OnShow or OnHide.");
+  EXPECT_EQ(closer.Seen()[0].caption, "gui_tests");
+}
+
+TEST(PopupMenu, AMenuDestroyedWhileItIsOpenRunsNothingAndReturnsSafely) {
+  auto* form = new TForm(Application);
+  auto* menu = new TPopupMenu(form);
+  auto* item = new TMenuItem(form);
+  item->SetCaption("Never");
+  bool clicked = false;
+  item->OnClick = [&](TObject*) { clicked = true; };
+  menu->Items()->Add(item);
+  // A timer tick inside the menu's loop destroys the menu's owner (and so the menu), then the user picks.
+  TTimer killer(nullptr);
+  killer.SetInterval(50);
+  killer.SetOnTimer([&](TObject*) {
+    killer.SetEnabled(false);
+    delete form;
+  });
+  TMenuUser user({VK_DOWN, VK_RETURN});
+  menu->Popup(10, 10);
+  EXPECT_FALSE(clicked);
+}
+
+TEST(MenuItems, ItemsLeaveTheirParentWhenDestroyedAndAParentDestroysTheRest) {
+  TForm form(Application);
+  auto* menu = new TPopupMenu(&form);
+  auto* a = new TMenuItem(&form);
+  auto* b = new TMenuItem(&form);
+  menu->Items()->Add(a);
+  menu->Items()->Add(b);
+  EXPECT_EQ(a->Parent(), menu->Items());
+  delete a;
+  ASSERT_EQ(menu->Items()->Count(), 1);
+  EXPECT_EQ(menu->Items()->Items(0), b);
+  int before = form.ComponentCount();
+  delete menu;  // takes b with it; the form no longer lists it
+  EXPECT_EQ(form.ComponentCount(), before - 2);
+}
+
+TEST(PopupMenu, ThePopupComponentIsClearedWhenThatComponentIsDestroyed) {
+  TForm form(Application);
+  auto* menu = new TPopupMenu(&form);
+  auto* opener = new TComponent(nullptr);
+  menu->SetPopupComponent(opener);
+  EXPECT_EQ(menu->PopupComponent(), opener);
+  delete opener;
+  EXPECT_EQ(menu->PopupComponent(), nullptr);
+}
