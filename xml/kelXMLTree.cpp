@@ -140,8 +140,9 @@ size_t FindCDataCloser(std::string_view text, size_t from) {
   return std::string_view::npos;
 }
 
-// The document as the scanner's rules see it ends with the line break that closes its last line; an unterminated
-// CDATA section keeps the breaks its content has, but not that one.
+// Every line of a document counts as ended by a line break, the last one too, whether or not it was written. An
+// unterminated CDATA section takes the rest of the document without that final break, so a feed cut off inside a
+// section gives the same value with or without a last line end.
 std::string_view WithoutFinalLineBreak(std::string_view text) {
   if (text.ends_with("\r\n")) return text.substr(0, text.size() - 2);
   if (text.ends_with('\r') || text.ends_with('\n')) return text.substr(0, text.size() - 1);

@@ -125,6 +125,23 @@ TEST(XmlTreeText, LineBreaksAndTabsBecomeOneBlankAndEndsAreTrimmed) {
   EXPECT_EQ(Load("<t>\x01\x1f a\x02 b\x7f \x1e</t>")->Children(0)->Value(), "a\x02 b\x7f");
 }
 
+TEST(XmlTreeText, EveryBreakIsFoundWhereverItStandsInALongPiece) {
+  // Long pieces are tested for breaks a word at a time; a break at any offset, beside bytes above 127 and other
+  // control characters, must still be rewritten.
+  for (size_t at = 1; at < 30; ++at) {
+    for (const char* breakText : {"\t", "\r", "\n", "\r\n"}) {
+      std::string piece = "\x80\xff\x0b" + std::string(30, 'a') + "\x0c\xfe";
+      piece.replace(at, 1, breakText);
+      std::string expected = piece;
+      expected.replace(at, std::string_view(breakText).size(), " ");
+      EXPECT_EQ(Load("<t>" + piece + "</t>")->Children(0)->Value(), expected) << at;
+      std::string escaped = piece;
+      escaped.replace(at, std::string_view(breakText).size(), breakText[0] == '\t' ? "\\t " : "\\n ");
+      EXPECT_EQ(Load("<t><![CDATA[" + piece + "]]></t>")->Children(0)->Value(), escaped) << at;
+    }
+  }
+}
+
 TEST(XmlTreeText, BytesAboveAsciiEntitiesAndGreaterThanStayAsWritten) {
   EXPECT_EQ(Load("<t>a &amp; b &#60; c > d</t>")->Children(0)->Value(), "a &amp; b &#60; c > d");
   EXPECT_EQ(Load("<t>\xa0\xe9t\xe9\xff</t>")->Children(0)->Value(), "\xa0\xe9t\xe9\xff");
