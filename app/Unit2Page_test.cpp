@@ -66,10 +66,12 @@ std::string Feed() {
   return feed + "</flashfeed>\r\n";
 }
 
+bool HaveChromium() {
+  return std::system("command -v chromium >/dev/null 2>&1 || command -v chromium-browser >/dev/null 2>&1") == 0;
+}
+
 TEST(PageRender, FullPageRendersReadablyOnItsBackgroundImage) {
-  if (std::system("command -v chromium >/dev/null 2>&1 || command -v chromium-browser >/dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "chromium is not installed (BRASKO_WITH_CHROMIUM=0 leaves it out)";
-  }
+  if (!HaveChromium()) GTEST_SKIP() << "chromium is not installed (BRASKO_WITH_CHROMIUM=0 leaves it out)";
   std::string folder = ExecutableDirectory() + "page-render/";
   mkdir(folder.c_str(), 0755);
   std::string page = folder + "htmlAll.html";
@@ -96,9 +98,7 @@ TEST(PageRender, FullPageRendersReadablyOnItsBackgroundImage) {
 
 // Without its background image the page is white text on white: the check must see that.
 TEST(PageRender, CheckFailsWhenTheBackgroundImageIsMissing) {
-  if (std::system("command -v chromium >/dev/null 2>&1 || command -v chromium-browser >/dev/null 2>&1") != 0) {
-    GTEST_SKIP() << "chromium is not installed (BRASKO_WITH_CHROMIUM=0 leaves it out)";
-  }
+  if (!HaveChromium()) GTEST_SKIP() << "chromium is not installed (BRASKO_WITH_CHROMIUM=0 leaves it out)";
   std::string folder = ExecutableDirectory() + "page-render-bare/";
   mkdir(folder.c_str(), 0755);
   std::string page = folder + "htmlAll.html";

@@ -346,24 +346,17 @@ TEST_F(Unit2Test, ShowSlidesDownInFiveStepsToExactlyTheTopCentredOnTheScreen) {
   EXPECT_EQ(shownAt->top, -Form2->Height());
   EXPECT_EQ(boxes.Count(), 0);
 
-  // A screenshot of the slid-in window for a person to look at, kept beside the test program.
-  RECT area = ScreenRect(Form2->Handle());
-  area = {std::max(0L, area.left - 16), 0, area.right + 16, area.bottom + 16};
-  EXPECT_TRUE(SaveScreenshot(area, ExecutableDirectory() + "notification-window.bmp"));
-}
-
-TEST_F(Unit2Test, ShowLoadsThePageFileWithoutHistoryOrCache) {
-  WritePage({12, 11});
-  TMessageBoxCloser boxes;
-  ShowAndSettle();
+  // The page file was loaded, without history or cache, into the real control.
   ASSERT_EQ(navigations_.size(), 1u);
   EXPECT_EQ(navigations_[0].url, AnsiToWide(ExecutableDirectory() + "htmlAll.html"));
   EXPECT_EQ(navigations_[0].flagsType, VT_I4);
   EXPECT_EQ(navigations_[0].flags, 14);
-  // The real control took it.
-  std::wstring location = Form2->WebBrowser1->LocationURL();
-  EXPECT_NE(location.find(L"htmlAll.html"), std::wstring::npos);
-  EXPECT_EQ(boxes.Count(), 0);
+  EXPECT_NE(Form2->WebBrowser1->LocationURL().find(L"htmlAll.html"), std::wstring::npos);
+
+  // A screenshot of the slid-in window for a person to look at, kept beside the test program.
+  RECT area = ScreenRect(Form2->Handle());
+  area = {std::max(0L, area.left - 16), 0, area.right + 16, area.bottom + 16};
+  EXPECT_TRUE(SaveScreenshot(area, ExecutableDirectory() + "notification-window.bmp"));
 }
 
 TEST_F(Unit2Test, ShowWhileVisibleOnlyBringsTheWindowToTheFront) {
@@ -634,25 +627,6 @@ TEST_F(Unit2Test, RefusedNavigationShowsTheMessageWhileTheSlideInRuns) {
   ExpectSlideIn(recorder_->Tops());
 }
 
-TEST_F(Unit2Test, NotifierHandsHideAndShowToTheCurrentForm2) {
-  WritePage({1});
-  TForm2Notifier notifier;
-  notifier.Show();
-  EXPECT_TRUE(Form2->Visible());
-  ASSERT_TRUE(PumpUntil([] { return !Form2->Timer1->Enabled(); }, kSlideTimeoutMs));
-  notifier.Hide();
-  // Hide returns after the slide-out.
-  EXPECT_FALSE(Form2->Visible());
-  EXPECT_FALSE(OnScreen());
-  EXPECT_EQ(Form2->Top(), -Form2->Height());
-
-  TForm2* form = Form2;
-  Form2 = nullptr;
-  EXPECT_NO_THROW(notifier.Show());
-  EXPECT_FALSE(form->Visible());
-  Form2 = form;
-}
-
 // The window is wider than this screen, so its Left is negative, worked out with truncation toward zero. Runs in a
 // session of its own with a narrow virtual screen; on a wider screen it is skipped.
 TEST_F(Unit2Test, NarrowScreenGivesANegativeLeftTruncatedTowardZero) {
@@ -668,6 +642,7 @@ TEST_F(Unit2Test, NarrowScreenGivesANegativeLeftTruncatedTowardZero) {
   EXPECT_LT(expected, 0);
   EXPECT_EQ(Form2->Left(), expected);
   EXPECT_EQ(ScreenRect(Form2->Handle()).left, expected);
+  std::printf("screen %d, window %d, Left %d\n", screenWidth, Form2->Width(), Form2->Left());
   if (difference % 2 != 0) {
     EXPECT_EQ(expected * 2, difference + 1) << "rounded toward zero, not down";
   }

@@ -147,21 +147,6 @@ TEST_F(WebBrowserTest, HostedControlFillsTheClientAreaAndFollowsIt) {
   ExpectSameRect(expected, WindowRect(control));
 }
 
-TEST_F(WebBrowserTest, ControlMovesToANewParentWindow) {
-  THostWindow first(400, 200);
-  THostWindow second(300, 180);
-  TWebBrowser browser(nullptr);
-  browser.SetParentWindow(first.Handle());
-  ASSERT_NE(browser.ControlWindow(), nullptr);
-
-  browser.SetParentWindow(second.Handle());
-  HWND control = browser.ControlWindow();
-  ASSERT_NE(control, nullptr);
-  EXPECT_TRUE(IsChild(second.Handle(), control));
-  EXPECT_FALSE(IsChild(first.Handle(), control));
-  ExpectSameRect(second.ClientOnScreen(), WindowRect(control));
-}
-
 TEST_F(WebBrowserTest, InterfaceIsObtainedOnceAndEveryReferenceIsReleasedOnDestruction) {
   THostWindow host(500, 250);
   IWebBrowser2* kept = nullptr;
@@ -193,24 +178,6 @@ TEST_F(WebBrowserTest, ParentWindowDestroyedBeforeTheHostIsSurvived) {
   EXPECT_NO_THROW(browser.ControlInterface());
 }
 
-TEST_F(WebBrowserTest, ControlWithoutParentNavigatesButHasNoWindow) {
-  TTempPage page;
-  TWebBrowser browser(nullptr);
-  browser.Navigate(AnsiToWide(page.Path()), 14);
-  EXPECT_EQ(browser.ControlWindow(), nullptr);
-  EXPECT_EQ(NormalisedFilePath(browser.LocationURL()), LowerCase(page.Path()));
-}
-
-TEST_F(WebBrowserTest, NavigateLoadsARealFileAndLocationReadsItBack) {
-  THostWindow host(513, 230);
-  TTempPage page;
-  TWebBrowser browser(nullptr);
-  browser.SetParentWindow(host.Handle());
-  browser.Navigate(AnsiToWide(page.Path()), kNavNoHistory | kNavNoReadFromCache | kNavNoWriteToCache);
-  EXPECT_EQ(NormalisedFilePath(browser.LocationURL()), LowerCase(page.Path()));
-}
-
-// A program folder whose name has letters outside ASCII: the path reaches the control through the system code page.
 TEST_F(WebBrowserTest, PathWithCodePageLettersReachesTheControlUnchanged) {
   char folder[MAX_PATH];
   GetTempPathA(MAX_PATH, folder);
