@@ -270,7 +270,7 @@ class Unit2Test : public testing::Test {
   std::wstring refusalText_;
 };
 
-TEST_F(Unit2Test, FormIsTheDescribedStayOnTopToolWindowWithItsComponents) {
+TEST_F(Unit2Test, FormIsAStayOnTopToolWindowWithItsComponents) {
   HWND window = Form2->Handle();
   EXPECT_EQ(Form2->Name(), "Form2");
   EXPECT_EQ(Form2->Caption(), "Brasko");
