@@ -101,15 +101,29 @@ TEST(PopupMenu, AMenuDestroyedWhileItIsOpenRunsNothingAndReturnsSafely) {
   bool clicked = false;
   item->OnClick = [&](TObject*) { clicked = true; };
   menu->Items()->Add(item);
-  // A timer tick inside the menu's loop destroys the menu's owner (and so the menu), then the user picks.
+  // A timer tick inside the menu's loop destroys the menu's owner (and so the menu); only then does the user pick.
+  std::atomic<bool> formGone{false};
   TTimer killer(nullptr);
   killer.SetInterval(50);
   killer.SetOnTimer([&](TObject*) {
     killer.SetEnabled(false);
     delete form;
+    formGone = true;
   });
-  TMenuUser user({VK_DOWN, VK_RETURN});
+  std::thread user([&] {
+    HWND open = nullptr;
+    WaitUntil([&] { return (open = FindOpenMenu()) != nullptr; }, 5000);
+    WaitUntil([&] { return formGone.load(); }, 5000);
+    for (WPARAM key : {VK_DOWN, VK_RETURN}) {
+      if (open != nullptr) PostMessageA(open, WM_KEYDOWN, key, 0);
+      Sleep(30);
+    }
+    // Whatever the menu did, make sure it is closed.
+    if (HWND still = FindOpenMenu()) PostMessageA(still, WM_KEYDOWN, VK_ESCAPE, 0);
+  });
   menu->Popup(10, 10);
+  user.join();
+  EXPECT_TRUE(formGone);
   EXPECT_FALSE(clicked);
 }
 
