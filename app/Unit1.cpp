@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "BraskoConfig.h"
 #include "app/Unit2.h"
 
 TForm1* Form1 = nullptr;
@@ -14,6 +15,10 @@ constexpr int kDesignTop = 636;
 constexpr int kDesignWidth = 264;
 constexpr int kDesignHeight = 182;
 constexpr unsigned kOneShotIntervalMs = 1;
+// The first poll comes as soon as the message loop runs.
+constexpr unsigned kFirstPollIntervalMs = 1;
+// Reads of the feed never time out.
+constexpr int kFeedReadTimeoutMs = 0;
 }  // namespace
 
 TForm1::TForm1(TComponent* owner) : TForm(owner) {
@@ -27,7 +32,17 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
   OnCreate = [this](TObject* sender) { FormCreate(sender); };
   OnCloseQuery = [this](TObject* sender, bool& canClose) { FormCloseQuery(sender, canClose); };
 
-  // Poll cycle: Timer1 and IdHTTP1 are created here, in this order, before kxTray1.
+  Timer1 = new TTimer(this);
+  Timer1->SetName("Timer1");
+  Timer1->SetInterval(kFirstPollIntervalMs);
+  Timer1->SetEnabled(true);
+  Timer1->SetOnTimer([this](TObject* sender) { Timer1Timer(sender); });
+
+  IdHTTP1 = new TIdHTTP(this);
+  IdHTTP1->SetName("IdHTTP1");
+  IdHTTP1->SetReadTimeout(kFeedReadTimeoutMs);
+  IdHTTP1->SetAllowCookies(true);
+  feedProcessor_ = std::make_unique<TFeedProcessor>(TForm2::PageFileName(), &notificationWindow_);
 
   kxTray1 = new TkxTray(this);
   kxTray1->SetName("kxTray1");
@@ -81,6 +96,8 @@ void TForm1::Notification(TComponent* component, TOperation operation) {
   TForm::Notification(component, operation);
   if (operation != TOperation::opRemove) return;
   // A removal clears every pointer to the component.
+  if (component == Timer1) Timer1 = nullptr;
+  if (component == IdHTTP1) IdHTTP1 = nullptr;
   if (component == kxTray1) kxTray1 = nullptr;
   if (component == PopupMenu1) PopupMenu1 = nullptr;
   if (component == ShowTopics1) ShowTopics1 = nullptr;
@@ -112,3 +129,19 @@ void TForm1::ShowTopics1Click(TObject* /*Sender*/) { Form2->Show(); }
 void TForm1::Configuratie1Click(TObject* /*Sender*/) { Show(); }
 
 void TForm1::Exit1Click(TObject* /*Sender*/) { Halt(0); }
+
+std::string TForm1::FeedUrl() { return "http://" + std::string(kSiteHost) + "/flashfeed.dsp"; }
+
+void TForm1::Timer1Timer(TObject* /*Sender*/) {
+  // The timer is off while a poll runs, so a slow fetch never overlaps the next tick; the period counts from the
+  // end of one poll to the start of the next. Nothing here catches: a failed poll leaves the timer off and its
+  // exception goes to the default handler, which shows it once.
+  Timer1->SetInterval(kPollPeriodMs);
+  Timer1->SetEnabled(false);
+  std::string text = IdHTTP1->Get(FeedUrl());
+  ProcessFeed(std::move(text));
+  // Processing may have run a nested message loop (the notification window's slide-out): re-read the timer.
+  if (Timer1 != nullptr) Timer1->SetEnabled(true);
+}
+
+void TForm1::ProcessFeed(std::string text) { feedProcessor_->ProcessFeed(std::move(text)); }

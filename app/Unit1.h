@@ -2,9 +2,15 @@
 // and answers the menu's three commands. It never closes: a close request hides it.
 #pragma once
 
+#include <memory>
+#include <string>
+
+#include "app/FeedProcessor.h"
+#include "app/Unit2.h"
 #include "gui/ExtCtrls.h"
 #include "gui/Forms.h"
 #include "gui/Menus.h"
+#include "net/IdHTTP.h"
 #include "tray/kxTray.h"
 
 // The main window's stored icon in icon-file format (32 x 32 pixels, 16 colours, 766 bytes).
@@ -14,8 +20,9 @@ class TForm1 : public TForm {
  public:
   explicit TForm1(TComponent* owner);
 
-  // Components, in creation order. The poll timer (Timer1) and the HTTP client (IdHTTP1) of the poll cycle come
-  // first in that order; they are added with the poll cycle, ahead of kxTray1.
+  // Components, in creation order.
+  TTimer* Timer1 = nullptr;    // the poll timer
+  TIdHTTP* IdHTTP1 = nullptr;  // fetches the feed; keeps its connection and cookies from one poll to the next
   TkxTray* kxTray1 = nullptr;
   TPopupMenu* PopupMenu1 = nullptr;
   TMenuItem* ShowTopics1 = nullptr;
@@ -36,9 +43,22 @@ class TForm1 : public TForm {
   void Configuratie1Click(TObject* Sender);
   // "Exit": ends the program at once with exit code 0.
   void Exit1Click(TObject* Sender);
+  // One poll: fetches the feed and processes it, then arms the timer for the next poll. A failure leaves the timer
+  // off for the rest of the run; its message reaches the default handler's message box.
+  void Timer1Timer(TObject* Sender);
+  // Turns one fetched feed into the page file and announces a newer item in the notification window.
+  void ProcessFeed(std::string text);
+
+  // The address the poll fetches: "http://", the site's host and "/flashfeed.dsp".
+  static std::string FeedUrl();
 
  protected:
   void Notification(TComponent* component, TOperation operation) override;
+
+ private:
+  TForm2Notifier notificationWindow_;
+  // Holds the last shown id for the whole run.
+  std::unique_ptr<TFeedProcessor> feedProcessor_;
 };
 
 extern TForm1* Form1;
