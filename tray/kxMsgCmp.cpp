@@ -72,7 +72,11 @@ TkxMsgComponent::~TkxMsgComponent() {
   handle_ = nullptr;
 }
 
-void TkxMsgComponent::Loaded() { TComponent::Loaded(); }
+void TkxMsgComponent::Loaded() {
+  TComponent::Loaded();
+  // A window given while loading was only stored; it is hooked now that the description has been read.
+  if (handle_ != nullptr) HookWindow(handle_);
+}
 
 void TkxMsgComponent::Dispatch(TMessage& /*message*/) {}
 

@@ -54,7 +54,8 @@ class TkxMsgComponent : public TComponent {
   TForm* Form() const { return form_; }
   // The window hooked for this component; 0 for none.
   HWND Handle() const { return handle_; }
-  // Makes the given window the hooked one: unhooks the old one, hooks the new one. While loading, only stores it.
+  // Makes the given window the hooked one: unhooks the old one, hooks the new one. While loading it is only stored,
+  // and the after-loading call hooks it.
   void SetHandle(HWND window);
 
   virtual void HookWindow(HWND window);

@@ -118,4 +118,8 @@ TEST(MessageHook, FormIsFoundAlongTheOwnerChainAndHookingWaitsForTheEndOfLoading
   EXPECT_EQ(component->Handle(), window);
   EXPECT_EQ(GetWindowLongPtrA(window, GWLP_WNDPROC), own);
   loading.Finish();
+  EXPECT_EQ(GetWindowLongPtrA(window, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(&TMsgCmpList::SharedWindowProc));
+  journal.clear();
+  SendMessageA(window, kProbeMessage, 0, 0);
+  EXPECT_EQ(journal, (std::vector<std::string>{"late saw 0"}));
 }
