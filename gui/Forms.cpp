@@ -593,6 +593,13 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
       UpdateBoundsFromWindow();
       return result;
     }
+    case WM_NCDESTROY: {
+      // Destroyed from outside (its owner went first): forget the window; Handle() makes a new one if asked.
+      LRESULT result = DefaultHandler(msg, wParam, lParam);
+      SetWindowLongPtrA(handle_, GWLP_USERDATA, 0);
+      handle_ = nullptr;
+      return result;
+    }
     case WM_ERASEBKGND: {
       RECT rect;
       GetClientRect(handle_, &rect);
