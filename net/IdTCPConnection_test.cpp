@@ -238,6 +238,11 @@ TEST(Closing, DisconnectTwiceRaisesNothing) {
 }
 
 TEST(Closing, AResetWhileReadingIsASocketErrorEvenWithBytesBuffered) {
+  if (RunningUnderWine()) {
+    // Measured here: Wine's recv reports a peer's reset as the end of the stream (0 bytes, no error), even from a
+    // native peer, so the reset cannot be observed through its socket layer.
+    GTEST_SKIP() << "Wine reports a connection reset as a graceful close";
+  }
   Peer peer({Peer::Send("abc"), Peer::Sleep(200), Peer::Reset()});
   Connection c(peer.Port());
   c.Buffer(3);
@@ -252,7 +257,8 @@ TEST(Closing, AResetWhileReadingIsASocketErrorEvenWithBytesBuffered) {
 }
 
 TEST(Closing, WritingAfterAResetFailsWithASocketError) {
-  Peer peer({Peer::Reset()});
+  // The pause lets the connect finish (and read both addresses) before the reset.
+  Peer peer({Peer::Accept(), Peer::Sleep(200), Peer::Reset()});
   Connection c(peer.Port());
   ASSERT_TRUE(peer.WaitDone(5000));
   std::string failure;

@@ -8,6 +8,10 @@
 #include "net/IdComponent.h"
 #include "rtl/SysUtils.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 // Runs f and returns the message of the exception of class E it raises, or a text that names what happened
 // instead (so that a mismatch shows in the test's failure message).
 template <class E, class F>
@@ -26,3 +30,13 @@ std::string MessageOf(F&& f) {
 struct StackUser {
   TIdComponent component{nullptr};
 };
+
+// True when the Windows build runs under Wine, whose socket layer differs from Windows in a few observable ways.
+inline bool RunningUnderWine() {
+#if defined(_WIN32)
+  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
