@@ -7,6 +7,20 @@ namespace {
 bool IsBreakChar(char c) { return c == ' ' || c == '\t'; }
 bool IsBreakOrLineEnd(char c) { return IsBreakChar(c) || c == '\r' || c == '\n'; }
 
+// Blanks are spaces and tabs (and, at the end of a folded piece, line ends): other control bytes are part of the
+// value and must survive folding and unfolding.
+std::string TrimBlanksLeft(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && IsBreakChar(text[i])) ++i;
+  return text.substr(i);
+}
+
+std::string TrimBlanksAndLineEndsRight(const std::string& text) {
+  size_t n = text.size();
+  while (n > 0 && IsBreakOrLineEnd(text[n - 1])) --n;
+  return text.substr(0, n);
+}
+
 // The break text that folding writes between pieces: the list keeps it as a line end followed by a space.
 constexpr char kExistingBreak[] = "\r\n ";
 constexpr size_t kExistingBreakLength = 3;
@@ -58,7 +72,7 @@ std::string TIdHeaderList::GetValueFromLine(int index) const {
   std::string value = end == std::string::npos ? std::string() : line.substr(end + terminator.size());
   if (unfoldLines_) {
     for (int next = index + 1; next < Count() && IsContinuationLine(next); ++next) {
-      const std::string piece = TrimLeft(Strings(next));
+      const std::string piece = TrimBlanksLeft(Strings(next));
       if (!value.empty() && IsBreakChar(value.back())) {
         value += piece;
       } else {
@@ -67,7 +81,7 @@ std::string TIdHeaderList::GetValueFromLine(int index) const {
       }
     }
   }
-  return TrimLeft(value);
+  return TrimBlanksLeft(value);
 }
 
 std::string TIdHeaderList::Values(const std::string& name) const {
@@ -129,7 +143,7 @@ std::vector<std::string> TIdHeaderList::FoldLine(const std::string& line, int fo
   bool quoted = false;
 
   auto emit = [&pieces](const std::string& text) {
-    std::string trimmed = TrimRight(text);
+    std::string trimmed = TrimBlanksAndLineEndsRight(text);
     // Only the first piece may be empty: an empty continuation line would read as the end of the block.
     if (!trimmed.empty() || pieces.empty()) pieces.push_back(std::move(trimmed));
   };

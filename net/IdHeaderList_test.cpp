@@ -104,6 +104,8 @@ TEST(HeaderFolding, QuotesLongWordsExistingBreaksAndBlankRuns) {
   // Runs of blanks at a break vanish instead of becoming empty lines.
   EXPECT_EQ(TIdHeaderList::FoldLine("kkkk     vvvv", 4), (std::vector<std::string>{"kkkk", " vvvv"}));
   EXPECT_EQ(TIdHeaderList::FoldLine("kkkk vvvv     ", 4), (std::vector<std::string>{"kkkk", " vvvv"}));
+  // Only blanks are trimmed at a break: other control bytes belong to the value.
+  EXPECT_EQ(TIdHeaderList::FoldLine("k: a\x01 \x02b", 4), (std::vector<std::string>{"k:", " a\x01", " \x02b"}));
   // Text without blanks cannot be folded.
   EXPECT_EQ(TIdHeaderList::FoldLine(std::string(200, 'x'), 78).size(), 1u);
 }
