@@ -1,6 +1,7 @@
 // Any bytes as a feed: loading, lookups, the token list and the whole page build must end cleanly.
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "app/FeedProcessor.h"
@@ -13,9 +14,11 @@ struct QuietWindow : TNotificationTarget {
   void Show() override {}
 };
 
+// A folder of its own for the page, removed when the run ends.
 std::string PagePath() {
-  char folder[] = "/tmp/brasko-feed-fuzz-XXXXXX";
+  static char folder[] = "/tmp/brasko-feed-fuzz-XXXXXX";
   if (mkdtemp(folder) == nullptr) std::abort();
+  std::atexit([] { std::filesystem::remove_all(folder); });
   return std::string(folder) + "/htmlAll.html";
 }
 
