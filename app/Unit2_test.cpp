@@ -426,6 +426,26 @@ TEST_F(Unit2Test, CloseButtonSlidesUpInTenStepsThenHidesAndTheProgramGoesOn) {
   ExpectSlideIn(recorder_->Tops());
 }
 
+TEST_F(Unit2Test, CloseDuringTheSlideInSlidesStraightOutAndLeavesNoTimerRunning) {
+  WritePage({1});
+  Form2->Show();
+  ASSERT_TRUE(PumpUntil([] { return Form2->Top() > -Form2->Height() + 20; }, kSlideTimeoutMs));
+  ASSERT_TRUE(Form2->Timer1->Enabled());
+  int from = Form2->Top();
+  recorder_->Clear();
+
+  PressCloseButton();
+  ASSERT_TRUE(PumpUntil([] { return !Form2->Visible(); }, kSlideTimeoutMs));
+  ExpectSlideOut(recorder_->Tops(), from);
+  EXPECT_FALSE(Form2->Timer1->Enabled());
+  EXPECT_FALSE(Form2->Timer2->Enabled());
+  // Hidden, and it stays where the slide-out left it.
+  recorder_->Clear();
+  PumpFor(150);
+  EXPECT_TRUE(recorder_->Moves().empty());
+  EXPECT_EQ(Form2->Top(), -Form2->Height());
+}
+
 TEST_F(Unit2Test, SlideOutStepLandingExactlyOnTheHiddenPositionDoesNotStopIt) {
   WritePage({1});
   ShowAndSettle();
