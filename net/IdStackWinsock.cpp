@@ -78,7 +78,7 @@ using ShutdownProc = int(WSAAPI*)(SOCKET, int);
 using CloseSocketProc = int(WSAAPI*)(SOCKET);
 using SetSockOptProc = int(WSAAPI*)(SOCKET, int, int, const char*, int);
 
-sockaddr_in MakeAddress(const std::string& ip, int port, u_short (*toNet)(u_short)) {
+sockaddr_in MakeAddress(const std::string& ip, int port, ShortProc toNet) {
   sockaddr_in address;
   std::memset(&address, 0, sizeof address);
   address.sin_family = AF_INET;
