@@ -190,15 +190,4 @@ TEST(CookieValidity, HostsDomainsAndAddresses) {
   }
 }
 
-TEST(CookieExpiry, TextsDatesAndUnreadableDates) {
-  TIdNetscapeCookie cookie;
-  EXPECT_FALSE(cookie.IsExpired(Now()));
-  cookie.SetExpires(kPast);
-  EXPECT_TRUE(cookie.IsExpired(Now()));
-  cookie.SetExpires(kFuture);
-  EXPECT_FALSE(cookie.IsExpired(Now()));
-  cookie.SetExpires("not a date");
-  EXPECT_TRUE(cookie.IsExpired(Now()));
-}
-
 }  // namespace

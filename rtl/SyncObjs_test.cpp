@@ -58,46 +58,6 @@ TEST(MultiReadExclusiveWrite, AReaderBecomesAWriterOnTheSameThreadAndStaysAReade
   EXPECT_TRUE(writerInAtLast->load());
 }
 
-TEST(MultiReadExclusiveWrite, AWriterKeepsOtherThreadsOutUntilItsOutermostEnd) {
-  auto lock = std::make_shared<TMultiReadExclusiveWriteSynchronizer>();
-  auto readerInEarly = std::make_shared<std::atomic<bool>>(false);
-  auto readerInAfterInnerEnd = std::make_shared<std::atomic<bool>>(false);
-  auto readerInAtLast = std::make_shared<std::atomic<bool>>(false);
-  EXPECT_TRUE(FinishesWithin(10s, [=] {
-    lock->BeginWrite();
-    lock->BeginWrite();
-    lock->BeginRead();  // a writer may read too
-    auto readerIn = std::make_shared<std::atomic<bool>>(false);
-    std::thread reader([lock, readerIn] {
-      lock->BeginRead();
-      readerIn->store(true);
-      lock->EndRead();
-    });
-    std::this_thread::sleep_for(50ms);
-    readerInEarly->store(readerIn->load());
-    lock->EndRead();
-    lock->EndWrite();
-    std::this_thread::sleep_for(20ms);
-    readerInAfterInnerEnd->store(readerIn->load());
-    lock->EndWrite();
-    reader.join();
-    readerInAtLast->store(readerIn->load());
-  }));
-  EXPECT_FALSE(readerInEarly->load());
-  EXPECT_FALSE(readerInAfterInnerEnd->load());
-  EXPECT_TRUE(readerInAtLast->load());
-}
-
-TEST(MultiReadExclusiveWrite, ReadersShareTheLock) {
-  auto lock = std::make_shared<TMultiReadExclusiveWriteSynchronizer>();
-  lock->BeginRead();
-  EXPECT_TRUE(FinishesWithin(5s, [lock] {
-    lock->BeginRead();
-    lock->EndRead();
-  }));
-  lock->EndRead();
-}
-
 TEST(MultiReadExclusiveWrite, TwoReadersUpgradingAtOnceBothGetThroughAndTheSecondIsToldSo) {
   auto lock = std::make_shared<TMultiReadExclusiveWriteSynchronizer>();
   auto bothReading = std::make_shared<std::atomic<int>>(0);
