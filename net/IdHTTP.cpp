@@ -1,5 +1,7 @@
 #include "net/IdHTTP.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "net/IdGlobalProtocols.h"
@@ -61,6 +63,55 @@ int32_t ChunkSize(const std::string& line) {
   }
   return static_cast<int32_t>(value);
 }
+
+// The in-memory stream behind the text form of Get: its bytes are a std::string from the start, so the body is
+// handed to the caller without a final copy, and growing it costs no zero-filling of the new room.
+class TBodyStream final : public TStream {
+ public:
+  int64_t Read(void* buffer, int64_t count) override {
+    if (count <= 0 || position_ >= Size()) return 0;
+    const int64_t n = std::min(count, Size() - position_);
+    std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
+    position_ += n;
+    return n;
+  }
+  int64_t Write(const void* buffer, int64_t count) override {
+    if (count <= 0) return 0;
+    const char* bytes = static_cast<const char*>(buffer);
+    if (position_ > Size()) data_.resize(static_cast<size_t>(position_));
+    const int64_t inside = std::min(count, Size() - position_);
+    if (inside > 0) std::memcpy(data_.data() + position_, bytes, static_cast<size_t>(inside));
+    if (count > inside) data_.append(bytes + inside, static_cast<size_t>(count - inside));
+    position_ += count;
+    return count;
+  }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    switch (origin) {
+      case TSeekOrigin::soBeginning:
+        position_ = offset;
+        break;
+      case TSeekOrigin::soCurrent:
+        position_ += offset;
+        break;
+      case TSeekOrigin::soEnd:
+        position_ = Size() + offset;
+        break;
+    }
+    if (position_ < 0) position_ = 0;
+    return position_;
+  }
+  int64_t Size() override { return static_cast<int64_t>(data_.size()); }
+  void SetSize(int64_t size) override {
+    data_.resize(static_cast<size_t>(std::max<int64_t>(size, 0)));
+    if (position_ > Size()) position_ = Size();
+  }
+  std::string Take() { return std::move(data_); }
+
+ private:
+  int64_t Size() const { return static_cast<int64_t>(data_.size()); }
+  std::string data_;
+  int64_t position_ = 0;
+};
 
 std::unique_ptr<TIdAuthentication> MakeBasicAuthentication() { return std::make_unique<TIdBasicAuthentication>(); }
 
@@ -379,9 +430,9 @@ void TIdHTTP::DoDisconnectedEvent() {
 }
 
 std::string TIdHTTP::Get(const std::string& url) {
-  TMemoryStream stream;
+  TBodyStream stream;
   Get(url, stream);
-  return stream.Size() > 0 ? stream.DataString() : std::string();
+  return stream.Take();
 }
 
 void TIdHTTP::Get(const std::string& url, TStream& stream) { DoRequest(hmGet, url, nullptr, &stream); }

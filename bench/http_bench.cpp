@@ -1,0 +1,151 @@
+// The HTTP client against libcurl, both fetching from the same loopback nginx in the same run:
+//   - keep-alive fetches per second of a 20 KB feed over one kept connection (goal: at least libcurl's rate);
+//   - throughput of one 64 MiB body (goal: at least 80% of libcurl's).
+// The ratios are printed at the end of the run.
+#include <curl/curl.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "net/IdHTTP.h"
+#include "rtl/SysUtils.h"
+#include "testing/LoopbackNginx.h"
+
+namespace {
+
+constexpr size_t kFeedSize = 20 * 1024;
+constexpr size_t kLargeSize = 64u * 1024u * 1024u;
+
+TLoopbackNginx* gServer = nullptr;
+
+std::string Url(const char* document) { return "http://127.0.0.1:" + std::to_string(gServer->Port()) + "/" + document; }
+
+// A feed-shaped document of exactly the given size.
+std::string MakeFeed(size_t size) {
+  std::string text = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<flashfeed>\r\n";
+  for (int id = 50000; text.size() < size; ++id) {
+    text += "<nieuwsposting><id>" + std::to_string(id) + "</id><titel>Bericht nummer " + std::to_string(id) +
+            " over de stad</titel><tijd>12:34</tijd></nieuwsposting>\r\n";
+  }
+  text.resize(size);
+  return text;
+}
+
+// Bytes 0..255 repeated: every byte value crosses the wire.
+std::string MakeLarge(size_t size) {
+  std::string text(size, '\0');
+  for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>(i * 131u + (i >> 12));
+  return text;
+}
+
+void FetchWithBrasko(benchmark::State& state, const char* document, size_t expected) {
+  TIdHTTP http(nullptr);
+  http.SetReadTimeout(0);
+  const std::string url = Url(document);
+  for (auto _ : state) {
+    std::string body = http.Get(url);
+    if (body.size() != expected) {
+      state.SkipWithError("wrong body size");
+      break;
+    }
+    benchmark::DoNotOptimize(body.data());
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * expected));
+}
+
+size_t AppendToString(char* data, size_t size, size_t count, void* target) {
+  static_cast<std::string*>(target)->append(data, size * count);
+  return size * count;
+}
+
+void FetchWithCurl(benchmark::State& state, const char* document, size_t expected) {
+  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
+  const std::string url = Url(document);
+  curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &AppendToString);
+  for (auto _ : state) {
+    std::string body;
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &body);
+    CURLcode result = curl_easy_perform(curl.get());
+    if (result != CURLE_OK || body.size() != expected) {
+      state.SkipWithError("curl fetch failed");
+      break;
+    }
+    benchmark::DoNotOptimize(body.data());
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * expected));
+}
+
+void BM_KeepAliveFeed_Brasko(benchmark::State& state) { FetchWithBrasko(state, "feed.xml", kFeedSize); }
+void BM_KeepAliveFeed_Curl(benchmark::State& state) { FetchWithCurl(state, "feed.xml", kFeedSize); }
+void BM_LargeBody_Brasko(benchmark::State& state) { FetchWithBrasko(state, "large.bin", kLargeSize); }
+void BM_LargeBody_Curl(benchmark::State& state) { FetchWithCurl(state, "large.bin", kLargeSize); }
+
+BENCHMARK(BM_KeepAliveFeed_Brasko)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_KeepAliveFeed_Curl)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_LargeBody_Brasko)->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LargeBody_Curl)->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Keeps each run's rates so the ratios can be printed after the table.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      auto items = run.counters.find("items_per_second");
+      auto bytes = run.counters.find("bytes_per_second");
+      if (items != run.counters.end()) itemRates[run.benchmark_name()] = items->second;
+      if (bytes != run.counters.end()) byteRates[run.benchmark_name()] = bytes->second;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> itemRates;
+  std::map<std::string, double> byteRates;
+};
+
+// The rate of the first run whose name begins with the given benchmark name (arguments follow it).
+double RateOf(const std::map<std::string, double>& rates, const std::string& name) {
+  for (const auto& [runName, rate] : rates) {
+    if (runName.rfind(name, 0) == 0) return rate;
+  }
+  return 0;
+}
+
+double Ratio(const std::map<std::string, double>& rates, const std::string& ours, const std::string& peer) {
+  double peerRate = RateOf(rates, peer);
+  return peerRate == 0 ? 0 : RateOf(rates, ours) / peerRate;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  TLoopbackNginx server(ExecutableDirectory() + "nginx-http-bench");
+  server.WriteDocument("feed.xml", MakeFeed(kFeedSize));
+  server.WriteDocument("large.bin", MakeLarge(kLargeSize));
+  if (!server.Start()) {
+    std::fprintf(stderr, "http_bench: %s\n", server.Error().c_str());
+    return 1;
+  }
+  gServer = &server;
+
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  double feedRatio = Ratio(reporter.itemRates, "BM_KeepAliveFeed_Brasko", "BM_KeepAliveFeed_Curl");
+  double largeRatio = Ratio(reporter.byteRates, "BM_LargeBody_Brasko", "BM_LargeBody_Curl");
+  std::printf("\nkeep-alive 20 KB fetches per second, ours / libcurl: %.2f (goal >= 1.00)\n", feedRatio);
+  std::printf("64 MiB body throughput, ours / libcurl:              %.2f (goal >= 0.80)\n", largeRatio);
+
+  gServer = nullptr;
+  server.Stop();
+  curl_global_cleanup();
+  benchmark::Shutdown();
+  return 0;
+}
