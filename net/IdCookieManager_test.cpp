@@ -206,7 +206,7 @@ TEST(CookieStoreLock, HeaderBuildsAndStoresFromSeveralThreadsStayConsistent) {
   auto failures = std::make_shared<std::atomic<int>>(0);
   auto done = std::make_shared<std::promise<void>>();
   auto finished = done->get_future();
-  std::thread([store, failures, done] {
+  std::thread([store, failures, done]() mutable {
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t) {
       threads.emplace_back([store, failures, t] {
@@ -220,6 +220,7 @@ TEST(CookieStoreLock, HeaderBuildsAndStoresFromSeveralThreadsStayConsistent) {
       });
     }
     for (auto& thread : threads) thread.join();
+    store.reset();  // the store (and the socket stack it keeps alive) goes on the test's own thread
     done->set_value();
   }).detach();
   ASSERT_EQ(finished.wait_for(std::chrono::seconds(30)), std::future_status::ready);
