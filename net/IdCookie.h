@@ -179,7 +179,8 @@ class TIdCookies : public TObject {
   TIdCookies(const TIdCookies&) = delete;
   TIdCookies& operator=(const TIdCookies&) = delete;
 
-  // The collection: every cookie the store owns, stored or just being made.
+  // The collection: every cookie the store owns, stored or just being made. Changes to it take the write lock;
+  // a reader on another thread than the writers holds the read lock while it looks.
   int Count() const { return static_cast<int>(items_.size()); }
   TIdNetscapeCookie* Items(int index) const { return items_.at(static_cast<size_t>(index)).get(); }
   // Creates a cookie of the given class inside the collection.
