@@ -205,7 +205,14 @@ void TIdHTTPProtocol::RetrieveHeaders() {
     // A close before the first header line is a failure of the exchange; a close after it ends the header block
     // with what has arrived.
     std::string line = owner_->ReadLine();
+    int64_t blockSize = 0;
     while (!line.empty()) {
+      blockSize += static_cast<int64_t>(line.size());
+      if (raw.Count() >= kIdMaxHeaderLines || blockSize > kIdMaxHeaderBlockSize) {
+        // The rest of the block is still on the wire: the connection is out of step and cannot be kept.
+        owner_->Disconnect();
+        throw EIdHTTPHeaderTooLarge(RSHTTPHeaderBlockTooLarge);
+      }
       raw.Add(line);
       try {
         line = owner_->ReadLine();

@@ -33,6 +33,17 @@ class EIdHTTPProtocolException : public EIdProtocolReplyError {
   std::string errorBody_;
 };
 
+// A reply whose header block passes the bounds below; the connection is dropped before this is raised.
+class EIdHTTPHeaderTooLarge : public EIdException {
+ public:
+  using EIdException::EIdException;
+};
+
+// Bounds on one reply's header block. Each line is already capped by the connection; these keep a server that
+// sends header lines without end from growing the process without limit.
+inline constexpr int kIdMaxHeaderLines = 1000;
+inline constexpr int64_t kIdMaxHeaderBlockSize = 4 * 1048576;
+
 // A URL whose protocol has no default port and names none.
 class EIdUnknownProtocol : public EIdException {
  public:

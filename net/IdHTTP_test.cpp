@@ -334,6 +334,23 @@ TEST(HTTPBody, ABodyLargerThanTheAdvanceSizeArrivesWhole) {
   EXPECT_TRUE(body == expected) << "a body of " << body.size() << " bytes";
 }
 
+TEST(HTTPBody, AHeaderBlockWithoutEndFailsTheFetchInsteadOfGrowingWithoutLimit) {
+  // Too many short lines, and a few lines that are each within the line bound but together too large.
+  const std::string shortLine = "X-Filler: 1\r\n";
+  const std::string longLine = "X-Filler: " + std::string(1000000, 'a') + "\r\n";
+  struct Case {
+    std::string line;
+    size_t count;
+  };
+  for (const Case& test : {Case{shortLine, kIdMaxHeaderLines + 10}, Case{longLine, 6}}) {
+    Peer peer({Peer::ReadUntil(kEndOfHead), Peer::Send("HTTP/1.1 200 OK\r\n"),
+               Peer::SendRepeated(test.line, test.count), Peer::Send("\r\n")});
+    Client c;
+    EXPECT_EQ(MessageOf<EIdHTTPHeaderTooLarge>([&] { c.http.Get(Url(peer)); }), "Reply header too large.");
+    EXPECT_FALSE(c.http.Connected());
+  }
+}
+
 // ---- statuses that end the fetch ----
 
 TEST(HTTPStatus, ARedirectEndsTheFetchWithTheStatusLineCodeAndBody) {

@@ -97,4 +97,5 @@ inline constexpr const char RSHTTPMethodRequiresVersion[] = "This request method
 inline constexpr const char RSHTTPMethodNotSupported[] = "This request method is not supported.";
 inline constexpr const char RSHTTPRequestBodyNotSupported[] = "Requests with a body are not supported.";
 inline constexpr const char RSHTTPProxyNotSupported[] = "Connections through a proxy are not supported.";
+inline constexpr const char RSHTTPHeaderBlockTooLarge[] = "Reply header too large.";
 }  // namespace IdResourceStrings
