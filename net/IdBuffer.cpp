@@ -45,17 +45,7 @@ int64_t TIdBuffer::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TIdBuffer::Seek(int64_t offset, TSeekOrigin origin) {
-  switch (origin) {
-    case TSeekOrigin::soBeginning:
-      position_ = offset;
-      break;
-    case TSeekOrigin::soCurrent:
-      position_ += offset;
-      break;
-    case TSeekOrigin::soEnd:
-      position_ = size_ + offset;
-      break;
-  }
+  position_ = SeekTarget(position_, size_, offset, origin);
   return position_;
 }
 

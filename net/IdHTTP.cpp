@@ -86,18 +86,7 @@ class TBodyStream final : public TStream {
     return count;
   }
   int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    switch (origin) {
-      case TSeekOrigin::soBeginning:
-        position_ = offset;
-        break;
-      case TSeekOrigin::soCurrent:
-        position_ += offset;
-        break;
-      case TSeekOrigin::soEnd:
-        position_ = Size() + offset;
-        break;
-    }
-    if (position_ < 0) position_ = 0;
+    position_ = std::max<int64_t>(0, SeekTarget(position_, Size(), offset, origin));
     return position_;
   }
   int64_t Size() override { return static_cast<int64_t>(data_.size()); }
@@ -391,7 +380,9 @@ TIdHTTP::TIdHTTP(TComponent* owner)
   proxyParams_->Clear();
 }
 
-TIdHTTP::~TIdHTTP() {
+TIdHTTP::~TIdHTTP() { ReleaseCookieManager(); }
+
+void TIdHTTP::ReleaseCookieManager() {
   // A store this component made is freed here; one assigned from outside belongs to someone else.
   if (ownsCookieManager_) {
     TIdCookieManager* store = cookieManager_;
@@ -401,18 +392,12 @@ TIdHTTP::~TIdHTTP() {
   } else if (cookieManager_ != nullptr) {
     cookieManager_->RemoveFreeNotification(this);
   }
+  cookieManager_ = nullptr;
 }
 
 void TIdHTTP::SetCookieManager(TIdCookieManager* value) {
   if (value == cookieManager_) return;
-  if (ownsCookieManager_) {
-    TIdCookieManager* store = cookieManager_;
-    cookieManager_ = nullptr;
-    ownsCookieManager_ = false;
-    delete store;
-  } else if (cookieManager_ != nullptr) {
-    cookieManager_->RemoveFreeNotification(this);
-  }
+  ReleaseCookieManager();
   cookieManager_ = value;
   ownsCookieManager_ = false;
   if (value != nullptr) value->FreeNotification(this);

@@ -212,6 +212,8 @@ class TIdHTTP : public TIdTCPClient {
   void DoDisconnectedEvent() override;
 
  private:
+  // Lets go of the cookie store: frees one this component made, forgets one assigned from outside.
+  void ReleaseCookieManager();
   friend class TIdHTTPProtocol;
   friend class TIdHTTPResponse;
 

@@ -6,9 +6,9 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 #endif
 
 namespace {
@@ -84,18 +84,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  switch (origin) {
-    case TSeekOrigin::soBeginning:
-      position_ = offset;
-      break;
-    case TSeekOrigin::soCurrent:
-      position_ += offset;
-      break;
-    case TSeekOrigin::soEnd:
-      position_ = size_ + offset;
-      break;
-  }
-  if (position_ < 0) position_ = 0;
+  position_ = std::max<int64_t>(0, SeekTarget(position_, size_, offset, origin));
   return position_;
 }
 
@@ -207,9 +196,7 @@ int TStringList::Add(const std::string& text) {
   return Count() - 1;
 }
 
-void TStringList::Insert(int index, const std::string& text) {
-  items_.insert(items_.begin() + index, text);
-}
+void TStringList::Insert(int index, const std::string& text) { items_.insert(items_.begin() + index, text); }
 
 void TStringList::Delete(int index) { items_.erase(items_.begin() + index); }
 

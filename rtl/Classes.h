@@ -66,6 +66,20 @@ class TStream : public TObject {
   void WriteBuffer(const void* buffer, int64_t count);
   // Copies count bytes from source's position (count 0: rewinds source and copies all of it). Returns the count.
   int64_t CopyFrom(TStream& source, int64_t count);
+
+ protected:
+  // Where a seek from the given position lands, for a stream of the given size (not clipped).
+  static int64_t SeekTarget(int64_t position, int64_t size, int64_t offset, TSeekOrigin origin) {
+    switch (origin) {
+      case TSeekOrigin::soBeginning:
+        return offset;
+      case TSeekOrigin::soCurrent:
+        return position + offset;
+      case TSeekOrigin::soEnd:
+        return size + offset;
+    }
+    return position;
+  }
 };
 
 // Growable in-memory stream.
