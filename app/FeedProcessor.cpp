@@ -28,8 +28,9 @@ constexpr std::string_view kPageHead[] = {
     "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">",
     "<title>Brasko tracker</title>",
     "</head>",
+    // One line of the page, split only to fit here.
     "<body background=\"background.jpg\" bgcolor=\"#FFFFFF\" text=\"#FFFFFF\" link=\"#44FFFF\" vlink=\"#0044aa\" "
-    "alink=\"#0044aa\" bgproperties=\"fixed\">",
+    "alink=\"#0044aa\" bgproperties=\"fixed\">",  // NOLINT(bugprone-suspicious-missing-comma)
     "<Font size=2><br>",
 };
 constexpr std::string_view kPageTail = "</body></html>";

@@ -42,7 +42,7 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
     count = source.Size();
   }
   const int64_t total = count;
-  constexpr int64_t kChunk = 64 * 1024;
+  constexpr int64_t kChunk = int64_t{64} * 1024;
   std::vector<char> buffer(static_cast<size_t>(std::min(count, kChunk)));
   while (count > 0) {
     int64_t n = std::min(count, kChunk);

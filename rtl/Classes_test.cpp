@@ -122,8 +122,8 @@ TEST(Component, RemovalReachesSiblingsAndFreeNotificationPartners) {
   delete menu;
   EXPECT_EQ(owner.ComponentCount(), 1);
   EXPECT_EQ(owner.Components(0), tray);
-  EXPECT_EQ(log, (std::vector<std::string>{"~menu", "stranger saw removal of PopupMenu1", "tray saw removal of PopupMenu1",
-                                           "owner saw removal of PopupMenu1"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"~menu", "stranger saw removal of PopupMenu1",
+                                           "tray saw removal of PopupMenu1", "owner saw removal of PopupMenu1"}));
 }
 
 TEST(Component, DestroyingMarksOwnedComponentsAndLoadingEndsWithLoadedCalls) {

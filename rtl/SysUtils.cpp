@@ -35,7 +35,7 @@ std::string Format(const char* format, ...) {
   std::string result;
   if (length > 0) {
     std::vector<char> buffer(static_cast<size_t>(length) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
     result.assign(buffer.data(), static_cast<size_t>(length));
   }
   va_end(args);

@@ -34,9 +34,8 @@ TEST(StrToInt, AcceptsDecimalAndHexadecimalForms) {
 }
 
 TEST(StrToInt, RejectsEverythingElseWithTheConversionMessage) {
-  const char* bad[] = {"",     " ",  "12 ",  "1a",         "2147483648", "-2147483649", "$",
-                       "0x",   "x",  "-$1",  "+0x10",      "$1FFFFFFFF", "\t5",         "5\t",
-                       "1.0",  "--1", "+",   "0x1g",       " -"};
+  const char* bad[] = {"",      " ",          "12 ", "1a",  "2147483648", "-2147483649", "$", "0x",   "x", "-$1",
+                       "+0x10", "$1FFFFFFFF", "\t5", "5\t", "1.0",        "--1",         "+", "0x1g", " -"};
   for (const char* text : bad) {
     try {
       StrToInt(text);
