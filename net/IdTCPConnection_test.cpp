@@ -257,9 +257,11 @@ TEST(Closing, AResetWhileReadingIsASocketErrorEvenWithBytesBuffered) {
 }
 
 TEST(Closing, WritingAfterAResetFailsWithASocketError) {
-  // The pause lets the connect finish (and read both addresses) before the reset.
-  Peer peer({Peer::Accept(), Peer::Sleep(200), Peer::Reset()});
+  // The peer resets only once it has the client's first line, so the connect has finished (and read both
+  // addresses) before the reset, however slowly this machine schedules the client.
+  Peer peer({Peer::Accept(), Peer::ReadUntil("\r\n"), Peer::Reset()});
   Connection c(peer.Port());
+  c.client.WriteLine("hello");
   ASSERT_TRUE(peer.WaitDone(5000));
   std::string failure;
   // The first write may still be taken; the reset answers it, and a later one fails.
