@@ -280,32 +280,31 @@ void TIdStackWinsock::SetLastError(int errorCode) {
   }
 }
 
-int TIdStackWinsock::GetPeerName(TIdStackSocketHandle socket, std::string& ip, int& port) {
+namespace {
+
+// One of the library's local or peer name queries, its address read as dotted text and a host-order port.
+int QueryName(NameProc query, ShortProc toHost, TIdStackSocketHandle socket, std::string& ip, int& port) {
   sockaddr_in address;
   std::memset(&address, 0, sizeof address);
   int length = sizeof address;
-  int result = library_->getpeername(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr*>(&address), &length);
+  int result = query(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr*>(&address), &length);
   if (result != SOCKET_ERROR) {
     uint8_t bytes[4];
     std::memcpy(bytes, &address.sin_addr, 4);
-    ip = AddressToText(bytes);
-    port = library_->ntohs(address.sin_port);
+    ip = TIdStack::AddressToText(bytes);
+    port = toHost(address.sin_port);
   }
   return result;
 }
 
+}  // namespace
+
+int TIdStackWinsock::GetPeerName(TIdStackSocketHandle socket, std::string& ip, int& port) {
+  return QueryName(library_->getpeername, library_->ntohs, socket, ip, port);
+}
+
 int TIdStackWinsock::GetSockName(TIdStackSocketHandle socket, std::string& ip, int& port) {
-  sockaddr_in address;
-  std::memset(&address, 0, sizeof address);
-  int length = sizeof address;
-  int result = library_->getsockname(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr*>(&address), &length);
-  if (result != SOCKET_ERROR) {
-    uint8_t bytes[4];
-    std::memcpy(bytes, &address.sin_addr, 4);
-    ip = AddressToText(bytes);
-    port = library_->ntohs(address.sin_port);
-  }
-  return result;
+  return QueryName(library_->getsockname, library_->ntohs, socket, ip, port);
 }
 
 int TIdStackWinsock::PlatformSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
