@@ -3,20 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "BraskoConfig.h"
 #include "rtl/SysUtils.h"
+#include "testing/TestSupport.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Records what the processor asks of the notification window; can fail a call as a window in its handlers does.
 class RecordingWindow : public TNotificationTarget {
@@ -34,22 +28,8 @@ class RecordingWindow : public TNotificationTarget {
   }
 };
 
-struct Item {
-  std::string id, title, time;
-};
-
-// A feed shaped like the site's: a declaration, an enclosing element, CDATA titles and indented lines.
-std::string Feed(const std::vector<Item>& items) {
-  std::string feed = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<flashfeed>\r\n";
-  for (const Item& item : items) {
-    feed += "  <nieuwsposting>\r\n    <id>" + item.id + "</id>\r\n    <titel><![CDATA[" + item.title +
-            "]]></titel>\r\n    <tijd>" + item.time + "</tijd>\r\n  </nieuwsposting>\r\n";
-  }
-  return feed + "</flashfeed>\r\n";
-}
-
-std::vector<Item> NumberedItems(int count) {
-  std::vector<Item> items;
+std::vector<TFeedItem> NumberedItems(int count) {
+  std::vector<TFeedItem> items;
   for (int n = 1; n <= count; ++n) items.push_back({std::to_string(n), "T" + std::to_string(n), std::to_string(n)});
   return items;
 }
@@ -83,27 +63,10 @@ std::string NumberedLine(int n, const std::string& leadIn) {
 
 class FeedProcessorTest : public testing::Test {
  protected:
-  void SetUp() override {
-    static std::atomic<int> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    dir_ = fs::temp_directory_path() / ("brasko-feed-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    fs::create_directories(dir_);
-    page_ = (dir_ / "htmlAll.html").string();
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  std::string PageText() const { return ReadFile(page_); }
 
-  std::string PageText() const {
-    std::ifstream in(page_, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  fs::path dir_;
-  std::string page_;
+  TTempFolder folder_;
+  std::string page_ = folder_.File("htmlAll.html");
   RecordingWindow window_;
 };
 
@@ -185,7 +148,7 @@ TEST_F(FeedProcessorTest, NothingIsSavedOrShownUnlessAnIdExceedsTheLastShown) {
   TFeedProcessor processor(page_, &window_);
   processor.ProcessFeed("<?xml version=\"1.0\"?><flashfeed></flashfeed>");
   processor.ProcessFeed(Feed({{"-5", "Negative", "x"}, {"0", "Zero", "y"}}));
-  EXPECT_FALSE(fs::exists(page_));
+  EXPECT_FALSE(FileExists(page_));
   EXPECT_TRUE(window_.events.empty());
 
   processor.ProcessFeed(Feed({{"20", "Twenty", "x"}}));
@@ -198,7 +161,7 @@ TEST_F(FeedProcessorTest, NothingIsSavedOrShownUnlessAnIdExceedsTheLastShown) {
 }
 
 TEST_F(FeedProcessorTest, AnIdThatDoesNotConvertFailsTheWholeCall) {
-  std::vector<Item> fourteen = NumberedItems(14);
+  std::vector<TFeedItem> fourteen = NumberedItems(14);
   fourteen.back().id = "-$C";  // no sign before a hexadecimal prefix, also past the eleventh item
   const std::pair<std::string, std::string> cases[] = {
       {Feed({{"99", "New", "t"}, {"12a", "Bad", "t"}}), "12a"},
@@ -218,14 +181,14 @@ TEST_F(FeedProcessorTest, AnIdThatDoesNotConvertFailsTheWholeCall) {
     }
     EXPECT_EQ(processor.LastShownId(), 0);
   }
-  EXPECT_FALSE(fs::exists(page_));
+  EXPECT_FALSE(FileExists(page_));
   EXPECT_TRUE(window_.events.empty());
 }
 
 // ---- Failures on the way out ----
 
 TEST_F(FeedProcessorTest, PageThatCannotBeCreatedFailsAfterTheIdIsRaised) {
-  const std::string missing = (dir_ / "no-such-folder" / "htmlAll.html").string();
+  const std::string missing = folder_.File("no-such-folder/htmlAll.html");
   TFeedProcessor processor(missing, &window_);
   try {
     processor.ProcessFeed(Feed({{"7", "Seven", "t"}}));
@@ -258,7 +221,7 @@ TEST_F(FeedProcessorTest, WindowFailureLeavesAfterTheSave) {
   window_.failShow = true;
   TFeedProcessor processor(page_, &window_);
   EXPECT_THROW(processor.ProcessFeed(Feed({{"8", "Eight", "t"}})), Exception);
-  EXPECT_TRUE(fs::exists(page_));
+  EXPECT_TRUE(FileExists(page_));
   EXPECT_EQ(processor.LastShownId(), 8);
   window_.failHide = true;  // a failing hide leaves before the show
   EXPECT_THROW(processor.ProcessFeed(Feed({{"9", "Nine", "t"}})), Exception);

@@ -13,15 +13,9 @@
 
 #include "app/FeedProcessor.h"
 #include "rtl/SysUtils.h"
+#include "testing/TestSupport.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
 
 // Width and height from a PNG file's header; 0 x 0 when it is not one.
 std::pair<unsigned, unsigned> PngSize(const std::string& bytes) {

@@ -1,7 +1,5 @@
 #include "gui/Controls.h"
 
-#include "gui/Forms.h"
-
 namespace {
 
 constexpr const char* kUtilWindowClass = "TPUtilWindow";
@@ -42,13 +40,23 @@ TUtilWindow::~TUtilWindow() {
   DestroyWindow(handle_);
 }
 
+namespace {
+void (*callbackExceptionHandler)(TObject*) noexcept = nullptr;
+}  // namespace
+
+void SetCallbackExceptionHandler(void (*handler)(TObject* sender) noexcept) { callbackExceptionHandler = handler; }
+
+void HandleCallbackException(TObject* sender) noexcept {
+  if (callbackExceptionHandler != nullptr) callbackExceptionHandler(sender);
+}
+
 LRESULT CALLBACK TUtilWindow::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<TUtilWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (self == nullptr || !self->handler_) return DefWindowProcA(window, msg, wParam, lParam);
   try {
     return self->handler_(window, msg, wParam, lParam);
   } catch (...) {
-    Application->HandleException(nullptr);
+    HandleCallbackException(nullptr);
     return 0;
   }
 }

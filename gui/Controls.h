@@ -51,10 +51,16 @@ inline constexpr TColor clWindow = kSystemColorFlag | COLOR_WINDOW;
 // The RGB value of a colour, system colours looked up.
 COLORREF ColorToRGB(TColor color);
 
+// Reports the exception being handled (call it inside a catch block) that escaped a callback whose frame belongs to
+// the system: a window procedure, a timer tick, a menu command. The application object installs its default handler
+// here when it is made, so this layer needs nothing above it; before that such an exception is dropped. Never throws.
+void HandleCallbackException(TObject* sender) noexcept;
+void SetCallbackExceptionHandler(void (*handler)(TObject* sender) noexcept);
+
 // A hidden window that hands every message to a callback: message-only by default, or a hidden top-level tool
 // window where the system needs one (a popup menu's owner). Owns the window; the callback runs on the thread that
-// created it. No exception may leave the callback: the holder catches any that does and reports it
-// through the application's default handler, because the frame below belongs to the system.
+// created it. No exception may leave the callback: the holder catches any that does and reports it with
+// HandleCallbackException, because the frame below belongs to the system.
 class TUtilWindow {
  public:
   using THandler = std::function<LRESULT(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)>;

@@ -1,7 +1,5 @@
 #include "gui/ExtCtrls.h"
 
-#include "gui/Forms.h"
-
 TTimer::TTimer(TComponent* owner) : TComponent(owner) {
   window_ = std::make_unique<TUtilWindow>([this](HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     return HandleMessage(window, msg, wParam, lParam);
@@ -46,7 +44,7 @@ LRESULT TTimer::HandleMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
       Timer();
     } catch (...) {
       // The tick came from the message loop; the exception must not cross the window procedure.
-      Application->HandleException(this);
+      HandleCallbackException(this);
     }
     return 0;
   }

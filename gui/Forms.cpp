@@ -46,7 +46,10 @@ void RegisterWindowClass(const char* name, WNDPROC procedure) {
 // The application object lives from the program's start to its very end. It is never freed: windows and timers can
 // still call into it while other objects are being destroyed at exit. Its shutdown runs at exit (or at Halt).
 struct TApplicationHolder {
-  TApplicationHolder() { Application = new TApplication(); }
+  TApplicationHolder() {
+    Application = new TApplication();
+    SetCallbackExceptionHandler([](TObject* sender) noexcept { Application->HandleException(sender); });
+  }
   ~TApplicationHolder() { Application->Shutdown(); }
 };
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "gui/Controls.h"
-#include "gui/Forms.h"
 
 namespace {
 
@@ -128,6 +127,6 @@ void TPopupMenu::Popup(int x, int y) {
     chosen->Click();
   } catch (...) {
     // A menu command's failure is shown to the user; the caller (a window procedure) must not see it.
-    Application->HandleException(chosen);
+    HandleCallbackException(chosen);
   }
 }

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "gui/ExtCtrls.h"
@@ -14,33 +13,6 @@
 using namespace testing_win;
 
 namespace {
-
-// Plays the user: waits for the menu, reads it, then presses the given keys.
-class TMenuUser {
- public:
-  explicit TMenuUser(std::vector<WPARAM> keys)
-      : thread_([this, keys] {
-          HWND menu = nullptr;
-          WaitUntil([&] { return (menu = FindOpenMenu()) != nullptr; }, 5000);
-          if (menu == nullptr) return;
-          items_ = OpenMenuItems(menu);
-          for (WPARAM key : keys) {
-            PostMessageA(menu, WM_KEYDOWN, key, 0);
-            Sleep(30);
-          }
-        }) {}
-  ~TMenuUser() {
-    if (thread_.joinable()) thread_.join();
-  }
-  std::vector<std::string> Items() {
-    thread_.join();
-    return items_;
-  }
-
- private:
-  std::vector<std::string> items_;
-  std::thread thread_;
-};
 
 struct TMenuForm {
   TMenuForm() : form(Application) {
@@ -110,19 +82,10 @@ TEST(PopupMenu, AMenuDestroyedWhileItIsOpenRunsNothingAndReturnsSafely) {
     delete form;
     formGone = true;
   });
-  std::thread user([&] {
-    HWND open = nullptr;
-    WaitUntil([&] { return (open = FindOpenMenu()) != nullptr; }, 5000);
-    WaitUntil([&] { return formGone.load(); }, 5000);
-    for (WPARAM key : {VK_DOWN, VK_RETURN}) {
-      if (open != nullptr) PostMessageA(open, WM_KEYDOWN, key, 0);
-      Sleep(30);
-    }
-    // Whatever the menu did, make sure it is closed.
-    if (HWND still = FindOpenMenu()) PostMessageA(still, WM_KEYDOWN, VK_ESCAPE, 0);
-  });
+  // Escape last: whatever the menu did with the first keys, it closes.
+  TMenuUser user({VK_DOWN, VK_RETURN, VK_ESCAPE}, 0, [&] { return formGone.load(); });
   menu->Popup(10, 10);
-  user.join();
+  user.Join();
   EXPECT_TRUE(formGone);
   EXPECT_FALSE(clicked);
 }

@@ -5,9 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <thread>
+
+#include "testing/TestSupport.h"
+#include "testing/WinTestUtils.h"
+
+using testing_win::WindowRect;
 
 namespace {
 
@@ -49,42 +54,11 @@ class THostWindow {
   HWND window_ = nullptr;
 };
 
-RECT WindowRect(HWND window) {
-  RECT rect = {};
-  GetWindowRect(window, &rect);
-  return rect;
+// Writes a small page into the folder and returns its path.
+std::string WritePage(const std::string& path) {
+  std::ofstream(path, std::ios::binary) << "<html><body>page</body></html>\r\n";
+  return path;
 }
-
-void ExpectSameRect(const RECT& expected, const RECT& actual) {
-  EXPECT_EQ(expected.left, actual.left);
-  EXPECT_EQ(expected.top, actual.top);
-  EXPECT_EQ(expected.right, actual.right);
-  EXPECT_EQ(expected.bottom, actual.bottom);
-}
-
-// A small HTML file in the temporary folder, removed at scope exit.
-class TTempPage {
- public:
-  TTempPage() {
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    char name[MAX_PATH];
-    GetTempFileNameA(folder, "brw", 0, name);
-    DeleteFileA(name);
-    path_ = std::string(name) + ".html";
-    FILE* file = std::fopen(path_.c_str(), "wb");
-    EXPECT_NE(file, nullptr);
-    if (file) {
-      std::fputs("<html><body>page</body></html>\r\n", file);
-      std::fclose(file);
-    }
-  }
-  ~TTempPage() { DeleteFileA(path_.c_str()); }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The file path a location names, in one spelling: "file:" and its slashes dropped, "\" throughout, lower case.
 std::string NormalisedFilePath(const std::wstring& location) {
@@ -129,10 +103,10 @@ TEST_F(WebBrowserTest, HostedControlFillsTheClientAreaAndFollowsIt) {
   HWND control = browser.ControlWindow();
   ASSERT_NE(control, nullptr);
   EXPECT_TRUE(IsChild(host.Handle(), control));
-  ExpectSameRect(host.ClientOnScreen(), WindowRect(control));
+  EXPECT_EQ(host.ClientOnScreen(), WindowRect(control));
 
   SetWindowPos(host.Handle(), nullptr, 0, 0, 420, 210, SWP_NOMOVE | SWP_NOZORDER);
-  ExpectSameRect(host.ClientOnScreen(), WindowRect(control));
+  EXPECT_EQ(host.ClientOnScreen(), WindowRect(control));
   RECT client;
   GetClientRect(host.Handle(), &client);
   EXPECT_EQ(browser.Width(), client.right);
@@ -144,7 +118,7 @@ TEST_F(WebBrowserTest, HostedControlFillsTheClientAreaAndFollowsIt) {
   SetWindowPos(host.Handle(), nullptr, 0, 0, 500, 260, SWP_NOMOVE | SWP_NOZORDER);
   RECT expected = host.ClientOnScreen();
   expected = {expected.left + 10, expected.top + 20, expected.left + 110, expected.top + 70};
-  ExpectSameRect(expected, WindowRect(control));
+  EXPECT_EQ(expected, WindowRect(control));
 }
 
 TEST_F(WebBrowserTest, InterfaceIsObtainedOnceAndEveryReferenceIsReleasedOnDestruction) {
@@ -179,18 +153,11 @@ TEST_F(WebBrowserTest, ParentWindowDestroyedBeforeTheHostIsSurvived) {
 }
 
 TEST_F(WebBrowserTest, PathWithCodePageLettersReachesTheControlUnchanged) {
-  char folder[MAX_PATH];
-  GetTempPathA(MAX_PATH, folder);
-  std::string directory = std::string(folder) +
-                          "Caf\xe9 Cr\xe8"
-                          "che " +
-                          IntToStr(GetCurrentProcessId());
+  TTempFolder temp;
+  std::string directory = temp.File("Caf\xe9 Cr\xe8"
+                                    "che");
   ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
-  std::string path = directory + "\\htmlAll.html";
-  FILE* file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(file, nullptr);
-  std::fputs("<html></html>", file);
-  std::fclose(file);
+  std::string path = WritePage(directory + "\\htmlAll.html");
 
   std::wstring wide = AnsiToWide(path);
   if (GetACP() == 1252) {
@@ -203,14 +170,12 @@ TEST_F(WebBrowserTest, PathWithCodePageLettersReachesTheControlUnchanged) {
   std::wstring location = browser.LocationURL();
   EXPECT_NE(location.find(wide.substr(wide.find(L"Caf"))), std::wstring::npos)
       << std::string(location.begin(), location.end());
-
-  DeleteFileA(path.c_str());
-  RemoveDirectoryA(directory.c_str());
 }
 
 TEST_F(WebBrowserTest, NavigateHandsUrlFlagsAndThreeEmptyArgumentsToTheControl) {
   THostWindow host(513, 230);
-  TTempPage page;
+  TTempFolder temp;
+  std::string page = WritePage(temp.File("page.html"));
   TWebBrowser browser(nullptr);
   browser.SetParentWindow(host.Handle());
 
@@ -230,7 +195,7 @@ TEST_F(WebBrowserTest, NavigateHandsUrlFlagsAndThreeEmptyArgumentsToTheControl) 
     headersType = V_VT(h);
     return TWebBrowser::DirectNavigateCall(c, u, f, t, p, h);
   });
-  std::wstring path = AnsiToWide(page.Path());
+  std::wstring path = AnsiToWide(page);
   browser.Navigate(path, 14);
 
   EXPECT_EQ(calls, 1);
@@ -242,7 +207,7 @@ TEST_F(WebBrowserTest, NavigateHandsUrlFlagsAndThreeEmptyArgumentsToTheControl) 
   EXPECT_EQ(postType, VT_EMPTY);
   EXPECT_EQ(headersType, VT_EMPTY);
   // The call reached the real control.
-  EXPECT_EQ(NormalisedFilePath(browser.LocationURL()), LowerCase(page.Path()));
+  EXPECT_EQ(NormalisedFilePath(browser.LocationURL()), LowerCase(page));
 }
 
 // What a refusal turns into, for each source of text the rule knows.

@@ -6,29 +6,22 @@
 
 #include "net/IdBuffer.h"
 #include "net/IdException.h"
-#include "net/IdTestSupport.h"
+#include "testing/TestSupport.h"
 
 namespace {
 
-TEST(TIdBuffer, RemoveFrontKeepsTheRestInOrder) {
+TEST(TIdBuffer, RemoveFrontKeepsTheRestInOrderAndRemovingMoreThanIsHeldChangesNothing) {
   TIdBuffer buffer;
   buffer.Append("abcdef", 6);
   buffer.RemoveFront(2);
   EXPECT_EQ(buffer.DataString(), "cdef");
-  EXPECT_EQ(buffer.Size(), 4);
+  EXPECT_EQ(MessageOf<EIdNotEnoughDataInBuffer>([&] { buffer.RemoveFront(5); }), "Not enough data in buffer.");
+  EXPECT_EQ(buffer.DataString(), "cdef");
   buffer.RemoveFront(4);  // exactly the size: empty
   EXPECT_EQ(buffer.Size(), 0);
+  EXPECT_THROW(buffer.RemoveFront(1), EIdNotEnoughDataInBuffer);
   buffer.Append("xy", 2);
   EXPECT_EQ(buffer.DataString(), "xy");
-}
-
-TEST(TIdBuffer, RemovingMoreThanIsHeldRaisesAndChangesNothing) {
-  TIdBuffer buffer;
-  buffer.Append("abc", 3);
-  EXPECT_EQ(MessageOf<EIdNotEnoughDataInBuffer>([&] { buffer.RemoveFront(4); }), "Not enough data in buffer.");
-  EXPECT_EQ(buffer.DataString(), "abc");
-  TIdBuffer empty;
-  EXPECT_THROW(empty.RemoveFront(1), EIdNotEnoughDataInBuffer);
 }
 
 TEST(TIdBuffer, BehavesAsAStreamAfterFrontRemovals) {

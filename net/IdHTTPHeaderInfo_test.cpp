@@ -4,11 +4,8 @@
 
 #include <vector>
 
-#include "net/IdCookieManager.h"
 #include "net/IdException.h"
 #include "net/IdGlobalProtocols.h"
-#include "net/IdTCPClient.h"
-#include "testing/ScriptedPeer.h"
 
 namespace {
 
@@ -184,10 +181,6 @@ TEST(ResponseHeaders, DatesAreReadIntoLocalTime) {
 
 TEST(HeaderRecords, ClearSetsTheDefaultsAndKeepsCustomLinesPragmaAndCacheControl) {
   TIdRequestHeaderInfo request;
-  EXPECT_EQ(request.ContentType(), "text/html");
-  EXPECT_EQ(request.Accept(), "text/html, */*");
-  EXPECT_EQ(request.UserAgent(), "Mozilla/3.0 (compatible; Brasko tracker)");
-  EXPECT_FALSE(request.BasicAuthentication());
   request.SetContentLength(5);
   request.SetAccept("a");
   request.SetBasicAuthentication(true);
@@ -239,65 +232,6 @@ TEST(Base64, PaddingOfTheLastGroup) {
   EXPECT_EQ(EncodeBase64("fo"), "Zm8=");
   EXPECT_EQ(EncodeBase64("foo"), "Zm9v");
   EXPECT_EQ(EncodeBase64("\xff\xfe\xfd"), "//79");
-}
-
-// A reply's header block read line by line from a real loopback connection into the response record, its
-// cookies stored, and the next request's block (with the Cookie line) written back on the same connection.
-TEST(HeaderBlockOverLoopback, ReplyHeadersInCookiesAndRequestHeadersOut) {
-  const std::string longValue = std::string(60, 'a') + " " + std::string(60, 'b');
-  ScriptedPeer peer({ScriptedPeer::Send("Content-Length: 5\r\n"
-                                        "Set-Cookie: sid=42; path=/\r\n"
-                                        "X-Folded: part1\r\n"
-                                        "\tpart2\r\n"
-                                        "set-cookie: theme=dark;\r\n"
-                                        " path=/\r\n"
-                                        "\r\n"),
-                     ScriptedPeer::ReadUntil("\r\n\r\n")});
-  TIdTCPClient client(nullptr);
-  client.SetHost("127.0.0.1");
-  client.SetPort(peer.Port());
-  client.SetReadTimeout(5000);
-  client.Connect();
-
-  TIdResponseHeaderInfo response;
-  response.RawHeaders().Clear();
-  for (std::string line = client.ReadLine(); !line.empty(); line = client.ReadLine()) {
-    response.RawHeaders().Add(line);
-  }
-  response.ProcessHeaders();
-  EXPECT_EQ(response.ContentLength(), 5);
-  EXPECT_EQ(response.RawHeaders().Values("X-Folded"), "part1 part2");
-
-  TIdCookieManager store(nullptr);
-  TStringList cookies;
-  response.RawHeaders().Extract("Set-cookie", cookies);
-  for (int i = 0; i < cookies.Count(); ++i) store.StoreSetCookie(cookies[i], "127.0.0.1");
-
-  TIdURI uri("http://127.0.0.1/flashfeed.dsp");
-  TIdRequestHeaderInfo request;
-  request.SetContentType("");
-  request.SetHost("127.0.0.1");
-  request.SetReferer(longValue);  // 130 characters: folded at 78 would be wrong here, the raw list folds at 1024
-  request.SetHeaders();
-  request.RawHeaders().SetValues("Cookie", store.CookieHeaderValue(uri, false));
-  client.BeginBufferedWrite();
-  client.WriteLine("GET /flashfeed.dsp HTTP/1.1");
-  for (int i = 0; i < request.RawHeaders().Count(); ++i) client.WriteLine(request.RawHeaders()[i]);
-  client.WriteLine();
-  client.EndBufferedWrite();
-  ASSERT_TRUE(peer.WaitDone(5000));
-  EXPECT_EQ(peer.Error(), "");
-  EXPECT_EQ(peer.Received(),
-            "GET /flashfeed.dsp HTTP/1.1\r\n"
-            "Host: 127.0.0.1\r\n"
-            "Accept: text/html, */*\r\n"
-            "Referer: " +
-                longValue +
-                "\r\n"
-                "User-Agent: Mozilla/3.0 (compatible; Brasko tracker)\r\n"
-                "Cookie: theme=dark; sid=42\r\n"  // equal paths: the later cookie first
-                "\r\n");
-  client.Disconnect();
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include "net/IdIOHandlerSocket.h"
 #include "net/IdSocketHandle.h"
 #include "net/IdStack.h"
-#include "net/IdTestSupport.h"
+#include "testing/TestSupport.h"
 #include "testing/ScriptedPeer.h"
 
 #if defined(_WIN32)
@@ -50,41 +50,18 @@ int FreePortWithFreeNeighbourBelow() {
   return 0;
 }
 
-TEST(ResolveHost, LocalhostInAnyCaseNeedsNoLookup) {
+// A socket handler connected to the port (or failing as the connect does).
+std::unique_ptr<TIdIOHandlerSocket> ConnectedTo(const std::string& host, int port, int timeout = TimeoutDefault) {
+  auto handler = std::make_unique<TIdIOHandlerSocket>(nullptr);
+  handler->Open();
+  handler->ConnectTo(host, port, "", 0, 0, 0, timeout);
+  return handler;
+}
+
+TEST(ResolveHost, LocalhostNeedsNoLookupDottedAddressesStayAndUnknownHostsFail) {
   StackUser user;
-  for (const char* name : {"localhost", "LOCALHOST", "LocalHost", "lOcAlHoSt"}) {
-    EXPECT_EQ(GStack()->ResolveHost(name), "127.0.0.1") << name;
-  }
-}
-
-TEST(ResolveHost, DottedAddressesStayAsTheyAre) {
-  StackUser user;
-  EXPECT_EQ(GStack()->ResolveHost("192.168.0.1"), "192.168.0.1");
-  EXPECT_EQ(GStack()->ResolveHost("010.0.0.1"), "010.0.0.1");
-  EXPECT_EQ(GStack()->ResolveHost("0.0.0.0"), "0.0.0.0");
-}
-
-TEST(IsDottedAddress, FourDecimalPartsBelow256) {
-  for (const char* text : {"192.168.0.1", "010.0.0.1", "255.255.255.255", "0.0.0.0", "127.000.000.001"}) {
-    EXPECT_TRUE(TIdStack::IsDottedAddress(text)) << text;
-  }
-  for (const char* text : {"192.168.0.256", "1.2.3", "1.2.3.4.5", "", "...", "1..2.3", "1.2.3.", "-1.2.3.4", "a.b.c.d",
-                           "1.2.3.4x", "localhost", "256.1.1.1"}) {
-    EXPECT_FALSE(TIdStack::IsDottedAddress(text)) << text;
-  }
-}
-
-TEST(TextToAddress, LeadingZerosAreDecimal) {
-  uint8_t bytes[4];
-  TIdStack::TextToAddress("010.0.0.1", bytes);
-  EXPECT_EQ(TIdStack::AddressToText(bytes), "10.0.0.1");
-  TIdStack::TextToAddress("127.000.000.009", bytes);
-  EXPECT_EQ(TIdStack::AddressToText(bytes), "127.0.0.9");
-  EXPECT_THROW(TIdStack::TextToAddress("1.2.x.4", bytes), EConvertError);
-}
-
-TEST(ResolveHost, UnknownHostFailsWithTheLookupCodeAndAnEmptyText) {
-  StackUser user;
+  for (const char* name : {"localhost", "LOCALHOST", "lOcAlHoSt"}) EXPECT_EQ(GStack()->ResolveHost(name), "127.0.0.1");
+  for (const char* dotted : {"192.168.0.1", "010.0.0.1", "0.0.0.0"}) EXPECT_EQ(GStack()->ResolveHost(dotted), dotted);
   try {
     GStack()->ResolveHost("no-such-host.invalid");
     FAIL() << "no exception";
@@ -95,37 +72,50 @@ TEST(ResolveHost, UnknownHostFailsWithTheLookupCodeAndAnEmptyText) {
   }
 }
 
-TEST(SocketHandle, RefusedConnectionGivesError10061) {
+TEST(DottedAddresses, FourDecimalPartsBelow256AndLeadingZerosAreDecimal) {
+  for (const char* text : {"192.168.0.1", "010.0.0.1", "255.255.255.255", "0.0.0.0", "127.000.000.001"}) {
+    EXPECT_TRUE(TIdStack::IsDottedAddress(text)) << text;
+  }
+  for (const char* text : {"192.168.0.256", "1.2.3", "1.2.3.4.5", "", "...", "1..2.3", "1.2.3.", "-1.2.3.4", "a.b.c.d",
+                           "1.2.3.4x", "localhost", "256.1.1.1"}) {
+    EXPECT_FALSE(TIdStack::IsDottedAddress(text)) << text;
+  }
+  uint8_t bytes[4];
+  TIdStack::TextToAddress("127.000.010.009", bytes);
+  EXPECT_EQ(TIdStack::AddressToText(bytes), "127.0.10.9");
+  EXPECT_THROW(TIdStack::TextToAddress("1.2.x.4", bytes), EConvertError);
+}
+
+TEST(SocketHandle, ARefusedConnectionGivesError10061WithOrWithoutATimeLimit) {
   StackUser user;
   const int port = FreePort();
   TIdIOHandlerSocket handler(nullptr);
   handler.Open();
-  try {
-    handler.ConnectTo("127.0.0.1", port, "", 0, 0, 0, TimeoutDefault);
-    FAIL() << "connected to a port nobody listens on";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), 10061);
-    EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
-  }
+  EXPECT_EQ(MessageOf<EIdSocketError>([&] { handler.ConnectTo("127.0.0.1", port, "", 0, 0, 0, TimeoutDefault); }),
+            "Socket Error # 10061\r\nConnection refused.");
   // The socket stays allocated for the caller to close.
   EXPECT_TRUE(handler.Connected());
   handler.Close();
   EXPECT_FALSE(handler.Connected());
+  // A connect with a time limit runs in a thread of its own, whose failure keeps its message.
+  handler.Open();
+  EXPECT_EQ(MessageOf<EIdConnectException>([&] { handler.ConnectTo("127.0.0.1", port, "", 0, 0, 0, 5000); }),
+            "Socket Error # 10061\r\nConnection refused.");
 }
 
-TEST(SocketHandle, ConnectsThroughADottedAddressWithLeadingZeros) {
-  ScriptedPeer peer({ScriptedPeer::ExpectBytes(2)});
-  StackUser user;
-  TIdIOHandlerSocket handler(nullptr);
-  handler.Open();
-  handler.ConnectTo("0127.0.0.01", peer.Port(), "", 0, 0, 0, TimeoutDefault);
-  EXPECT_EQ(handler.Binding()->PeerIP(), "127.0.0.1");
-  EXPECT_EQ(handler.Binding()->PeerPort(), peer.Port());
-  EXPECT_EQ(handler.Binding()->IP(), "127.0.0.1");
-  EXPECT_NE(handler.Binding()->Port(), 0);
-  EXPECT_EQ(handler.Send("hi", 2), 2);
-  EXPECT_TRUE(peer.WaitDone(5000));
-  EXPECT_EQ(peer.Received(), "hi");
+TEST(SocketHandle, ConnectsThroughADottedAddressWithLeadingZerosWithOrWithoutATimeLimit) {
+  for (int timeout : {TimeoutDefault, 5000}) {
+    ScriptedPeer peer({ScriptedPeer::ExpectBytes(2)});
+    StackUser user;
+    auto handler = ConnectedTo("0127.0.0.01", peer.Port(), timeout);
+    EXPECT_EQ(handler->Binding()->PeerIP(), "127.0.0.1");
+    EXPECT_EQ(handler->Binding()->PeerPort(), peer.Port());
+    EXPECT_EQ(handler->Binding()->IP(), "127.0.0.1");
+    EXPECT_NE(handler->Binding()->Port(), 0);
+    EXPECT_EQ(handler->Send("hi", 2), 2);
+    EXPECT_TRUE(peer.WaitDone(5000));
+    EXPECT_EQ(peer.Received(), "hi");
+  }
 }
 
 TEST(SocketHandle, ReportsResolvingForNamesAndConnectingAlways) {
@@ -199,95 +189,49 @@ TEST(Select, AFailingSelectIsReturnedNotRaised) {
 TEST(Select, ReportsTheReadySocket) {
   ScriptedPeer peer({ScriptedPeer::Send("x"), ScriptedPeer::Sleep(2000)});
   StackUser user;
-  TIdIOHandlerSocket handler(nullptr);
-  handler.Open();
-  handler.ConnectTo("127.0.0.1", peer.Port(), "", 0, 0, 0, TimeoutDefault);
-  EXPECT_TRUE(handler.WaitReadable(5000));
-  TIdSocketList readable{handler.Binding()->Handle()};
+  auto handler = ConnectedTo("127.0.0.1", peer.Port());
+  EXPECT_TRUE(handler->WaitReadable(5000));
+  TIdSocketList readable{handler->Binding()->Handle()};
   EXPECT_EQ(GStack()->Select(&readable, nullptr, nullptr, 1000), 1);
-  EXPECT_EQ(readable, TIdSocketList{handler.Binding()->Handle()});
+  EXPECT_EQ(readable, TIdSocketList{handler->Binding()->Handle()});
 }
 
-TEST(BindRange, AFreeRangeBindsItsHighestPort) {
-  StackUser user;
-  const int high = FreePort();
-  ASSERT_GT(high, 1030);
-  TIdSocketHandle handle;
-  handle.Allocate();
-  handle.SetClientPortMin(high - 5);
-  handle.SetClientPortMax(high);
-  handle.Bind();
-  EXPECT_EQ(handle.Port(), high);
-}
-
-TEST(BindRange, ATakenPortIsSkippedForTheNextLowerOne) {
-  StackUser user;
-  const int high = FreePortWithFreeNeighbourBelow();
-  ASSERT_NE(high, 0) << "no two neighbouring free ports found";
-  auto holder = Hold(high);
-  TIdSocketHandle handle;
-  handle.Allocate();
-  handle.SetClientPortMin(high - 1);
-  handle.SetClientPortMax(high);
-  handle.Bind();
-  EXPECT_EQ(handle.Port(), high - 1);
-}
-
-TEST(BindRange, NoFreePortInTheRange) {
-  StackUser user;
-  const int port = FreePort();
-  auto holder = Hold(port);
-  TIdSocketHandle handle;
-  handle.Allocate();
-  handle.SetClientPortMin(port);
-  handle.SetClientPortMax(port);
-  EXPECT_EQ(MessageOf<EIdCanNotBindPortInRange>([&] { handle.Bind(); }),
-            "Can not bind in port range (" + std::to_string(port) + " - " + std::to_string(port) + ")");
-}
-
-TEST(BindRange, AReversedRangeIsRefusedBeforeAnyTry) {
-  StackUser user;
-  TIdSocketHandle handle;
-  handle.Allocate();
-  handle.SetClientPortMin(5);
-  handle.SetClientPortMax(3);
-  EXPECT_EQ(MessageOf<EIdInvalidPortRange>([&] { handle.Bind(); }), "Invalid Port Range (5 - 3)");
-}
-
-TEST(BindRange, ASinglePortInUse) {
-  StackUser user;
-  const int port = FreePort();
-  auto holder = Hold(port);
+// A handle bound in the range [min, max] (0 for none), or the message of the bind's failure.
+std::string BoundIn(int min, int max, int port = 0) {
   TIdSocketHandle handle;
   handle.Allocate();
   handle.SetPort(port);
-  EXPECT_EQ(MessageOf<EIdCouldNotBindSocket>([&] { handle.Bind(); }),
-            "Could not bind socket. Address and port are already in use.");
-  // A range is used only when no port is given.
-  handle.SetClientPortMin(1);
-  handle.SetClientPortMax(2);
-  EXPECT_THROW(handle.Bind(), EIdCouldNotBindSocket);
+  handle.SetClientPortMin(min);
+  handle.SetClientPortMax(max);
+  try {
+    handle.Bind();
+    return std::to_string(handle.Port());
+  } catch (const Exception& e) {
+    return e.Message();
+  }
 }
 
-TEST(TimedConnect, ConnectsWithinItsTime) {
-  ScriptedPeer peer({ScriptedPeer::ExpectBytes(3)});
+TEST(BindRange, TheHighestFreePortOfTheRangeIsBound) {
   StackUser user;
-  TIdIOHandlerSocket handler(nullptr);
-  handler.Open();
-  handler.ConnectTo("127.0.0.1", peer.Port(), "", 0, 0, 0, 5000);
-  EXPECT_EQ(handler.Binding()->PeerPort(), peer.Port());
-  EXPECT_EQ(handler.Send("abc", 3), 3);
-  EXPECT_TRUE(peer.WaitDone(5000));
-  EXPECT_EQ(peer.Error(), "");
+  const int high = FreePort();
+  ASSERT_GT(high, 1030);
+  EXPECT_EQ(BoundIn(high - 5, high), std::to_string(high));
+  const int next = FreePortWithFreeNeighbourBelow();
+  ASSERT_NE(next, 0) << "no two neighbouring free ports found";
+  auto holder = Hold(next);
+  EXPECT_EQ(BoundIn(next - 1, next), std::to_string(next - 1)) << "a taken port is skipped for the next lower one";
 }
 
-TEST(TimedConnect, AFailureInTheThreadKeepsItsMessage) {
+TEST(BindRange, NoFreePortAReversedRangeAndAGivenPortInUse) {
   StackUser user;
   const int port = FreePort();
-  TIdIOHandlerSocket handler(nullptr);
-  handler.Open();
-  EXPECT_EQ(MessageOf<EIdConnectException>([&] { handler.ConnectTo("127.0.0.1", port, "", 0, 0, 0, 5000); }),
-            "Socket Error # 10061\r\nConnection refused.");
+  auto holder = Hold(port);
+  const std::string p = std::to_string(port);
+  EXPECT_EQ(BoundIn(port, port), "Can not bind in port range (" + p + " - " + p + ")");
+  EXPECT_EQ(BoundIn(5, 3), "Invalid Port Range (5 - 3)");
+  EXPECT_EQ(BoundIn(0, 0, port), "Could not bind socket. Address and port are already in use.");
+  // A range is used only when no port is given.
+  EXPECT_EQ(BoundIn(1, 2, port), "Could not bind socket. Address and port are already in use.");
 }
 
 TEST(TimedConnect, GivesUpWhenTheListenerTakesNoMore) {

@@ -8,7 +8,7 @@
 
 #include "net/IdException.h"
 #include "net/IdTCPClient.h"
-#include "net/IdTestSupport.h"
+#include "testing/TestSupport.h"
 #include "testing/ScriptedPeer.h"
 
 namespace {
@@ -41,19 +41,13 @@ int64_t Since(std::chrono::steady_clock::time_point start) {
 
 // ---- lines ----
 
-TEST(ReadLine, ReturnsTheLineThenReportsTheCloseOnceTheBufferIsUsedUp) {
-  Peer peer({Peer::Send("abc\r\n"), Peer::Close()});
+TEST(ReadLine, ReturnsTheLineThenReportsTheCloseAndKeepsAnUnterminatedRestBuffered) {
+  Peer peer({Peer::Send("abc\r\ndef"), Peer::Close()});
   Connection c(peer.Port());
   EXPECT_EQ(c.client.ReadLine(), "abc");
   EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { c.client.ReadLine(); }), "Connection Closed Gracefully.");
+  EXPECT_EQ(c.Buffered(), "def");
   EXPECT_FALSE(c.client.Connected());
-}
-
-TEST(ReadLine, AnUnterminatedLineStaysBufferedWhenThePeerCloses) {
-  Peer peer({Peer::Send("abc"), Peer::Close()});
-  Connection c(peer.Port());
-  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { c.client.ReadLine(); }), "Connection Closed Gracefully.");
-  EXPECT_EQ(c.Buffered(), "abc");
 }
 
 TEST(ReadLine, LineEndingsAndTerminators) {
@@ -90,37 +84,30 @@ TEST(ReadLine, ADefaultWaitWithAReadTimeoutRaises) {
   EXPECT_EQ(MessageOf<EIdReadTimeout>([&] { c.client.ReadLine(); }), "Read Timeout");
 }
 
-TEST(ReadLine, ALineAtTheBoundIsReturnedWhole) {
+TEST(ReadLine, ALineAtTheBoundIsReturnedWholeAndOneByteMoreFailsAndCloses) {
   const std::string line(static_cast<size_t>(kIdMaxLineLength), 'x');
-  Peer peer({Peer::Send(line + "\r\n" + "next\n")});
+  Peer peer({Peer::Send(line + "\r\nnext\n" + line + "z\n")});
   Connection c(peer.Port());
   EXPECT_EQ(c.client.ReadLine(), line);
   EXPECT_EQ(c.client.ReadLine(), "next");
-}
-
-TEST(ReadLine, ALongerLineFailsAndLeavesTheConnectionClosed) {
-  // Arrives in pieces and never ends: the bound stops the buffer growing without limit.
-  Peer peer({Peer::SendRepeated(std::string(4096, 'y'), 600)});
-  Connection c(peer.Port());
   EXPECT_EQ(MessageOf<EIdMaxLineLengthExceeded>([&] { c.client.ReadLine(); }), "Max line length exceeded.");
   EXPECT_FALSE(c.client.Connected());
   EXPECT_EQ(c.client.InputBuffer().Size(), 0);
   EXPECT_THROW(c.client.ReadLine(), EIdException);
 }
 
-TEST(ReadLine, OneByteOverTheBoundWithItsTerminatorFails) {
-  Peer peer({Peer::Send(std::string(static_cast<size_t>(kIdMaxLineLength) + 1, 'z') + "\n")});
-  Connection c(peer.Port());
+TEST(ReadLine, ALineThatNeverEndsStopsAtTheBoundAndASmallerBoundLeavesOutTheEnding) {
+  // Arrives in pieces and never ends: the bound stops the buffer growing without limit.
+  Peer endless({Peer::SendRepeated(std::string(4096, 'y'), 600)});
+  Connection c(endless.Port());
   EXPECT_THROW(c.client.ReadLine(), EIdMaxLineLengthExceeded);
   EXPECT_FALSE(c.client.Connected());
-}
 
-TEST(ReadLine, ASmallerBoundCountsTheLineWithoutItsEnding) {
   Peer peer({Peer::Send("12345\r\n123456\r\n")});
-  Connection c(peer.Port());
-  c.client.SetMaxLineLength(5);
-  EXPECT_EQ(c.client.ReadLine(), "12345");
-  EXPECT_THROW(c.client.ReadLine(), EIdMaxLineLengthExceeded);
+  Connection small(peer.Port());
+  small.client.SetMaxLineLength(5);
+  EXPECT_EQ(small.client.ReadLine(), "12345");
+  EXPECT_THROW(small.client.ReadLine(), EIdMaxLineLengthExceeded);
 }
 
 TEST(ReadLine, WithoutAConnectionItFailsInsteadOfWaitingForever) {
@@ -169,22 +156,13 @@ TEST(ReadToStream, AnEarlyCloseFailsAndLeavesThePartialChunkBuffered) {
   EXPECT_EQ(c.Buffered(), "0123");
 }
 
-TEST(ReadToStream, ZeroOrNegativeCountsReadNothing) {
-  Peer peer({Peer::Send("abc"), Peer::Sleep(1000)});
-  Connection c(peer.Port());
-  c.Buffer(3);
-  TMemoryStream stream;
-  c.client.ReadToStream(stream, 0);
-  c.client.ReadToStream(stream, -1);
-  c.client.ReadToStream(stream, -12345);
-  EXPECT_EQ(stream.Size(), 0);
-  EXPECT_EQ(c.Buffered(), "abc");
-}
-
-TEST(ReadToStream, ACountSentFirstByThePeer) {
+TEST(ReadToStream, ZeroOrNegativeCountsReadNothingAndTheDefaultReadsACountSentFirst) {
   Peer peer({Peer::Send(std::string("\0\0\0\5hello!", 10))});
   Connection c(peer.Port());
+  c.Buffer(10);
   TMemoryStream stream;
+  for (int64_t count : {0, -1, -12345}) c.client.ReadToStream(stream, count);
+  EXPECT_EQ(stream.Size(), 0);
   c.client.ReadToStream(stream);
   EXPECT_EQ(stream.DataString(), "hello");
   EXPECT_EQ(c.client.ReadText(1), "!");
@@ -318,21 +296,18 @@ TEST(Connect, ARefusedConnectDropsTheSocketAndTheHandlerIsReusedLater) {
   EXPECT_EQ(peer.Received(), "hello\r\n");
 }
 
-TEST(Connect, ByNameReportsEveryStep) {
-  Peer peer({Peer::Sleep(1000)});
-  Connection c(peer.Port(), "localhost");
-  EXPECT_EQ(c.statuses,
-            (std::vector<std::string>{"Resolving hostname localhost.", "Connecting to 127.0.0.1.", "Connected."}));
-}
-
-TEST(Connect, ConnectAndReadAllReturnsEverythingAndDisconnects) {
+TEST(Connect, ByNameReportsEveryStepAndConnectAndReadAllReturnsEverything) {
   Peer peer({Peer::Send("first "), Peer::Sleep(50), Peer::Send("second"), Peer::Close()});
   StackUser user;
   TIdTCPClient client(nullptr);
-  client.SetHost("127.0.0.1");
+  std::vector<std::string> statuses;
+  client.OnStatus = [&](TObject*, TIdStatus, const std::string& text) { statuses.push_back(text); };
+  client.SetHost("localhost");
   client.SetPort(peer.Port());
   EXPECT_EQ(client.ConnectAndReadAll(), "first second");
   EXPECT_EQ(client.IOHandler(), nullptr);
+  EXPECT_EQ(std::vector<std::string>(statuses.begin(), statuses.begin() + 3),
+            (std::vector<std::string>{"Resolving hostname localhost.", "Connecting to 127.0.0.1.", "Connected."}));
 }
 
 // ---- writing ----
@@ -399,19 +374,14 @@ TEST(Writing, FromAStreamAndFromOneThatRunsDry) {
 
 // ---- buffer operations ----
 
-TEST(Buffer, TakingMoreThanIsBufferedRaises) {
-  Peer peer({Peer::Send("\xc1\xe2z")});
+TEST(Buffer, TakingMoreThanIsBufferedRaisesAndInt32ReadsBothWays) {
+  Peer peer({Peer::Send(std::string("\xc1\xe2z\x12\x34\x56\x78\x78\x56\x34\x12", 11))});
   Connection c(peer.Port());
   c.client.SetASCIIFilter(true);
-  c.Buffer(3);
-  EXPECT_EQ(MessageOf<EIdNotEnoughDataInBuffer>([&] { c.client.TakeFromBuffer(4); }), "Not enough data in buffer.");
+  c.Buffer(11);
+  EXPECT_EQ(MessageOf<EIdNotEnoughDataInBuffer>([&] { c.client.TakeFromBuffer(12); }), "Not enough data in buffer.");
   EXPECT_EQ(c.client.TakeFromBuffer(3), "Abz");  // the filter cleared the top bits
   EXPECT_EQ(c.client.TakeFromBuffer(0), "");
-}
-
-TEST(Buffer, Int32BothWays) {
-  Peer peer({Peer::Send(std::string("\x12\x34\x56\x78\x78\x56\x34\x12", 8))});
-  Connection c(peer.Port());
   EXPECT_EQ(c.client.ReadInt32(), 0x12345678);
   EXPECT_EQ(c.client.ReadInt32(false), 0x12345678);
 }

@@ -2,39 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+#include "testing/TestSupport.h"
 
 namespace {
 
-std::string ReadFile(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string TempName(const char* leaf) {
-#if defined(_WIN32)
-  char dir[260];
-  GetTempPathA(sizeof dir, dir);
-  return std::string(dir) + leaf;
-#else
-  return std::string("/tmp/") + std::to_string(::getpid()) + "-" + leaf;
-#endif
-}
-
 TEST(StringList, SavesEveryLineWithCrLfAndTruncates) {
-  std::string name = TempName("brasko-lines.txt");
+  TTempFolder temp;
+  std::string name = temp.File("lines.txt");
   {
     TStringList lines;
     lines.Add("a much longer first line than the second save will write");
@@ -46,13 +23,13 @@ TEST(StringList, SavesEveryLineWithCrLfAndTruncates) {
   lines.Add("\xe9\xff");
   lines.SaveToFile(name);
   EXPECT_EQ(ReadFile(name), "<html>\r\n\r\n\xe9\xff\r\n");
-  std::remove(name.c_str());
 }
 
 TEST(StringList, CannotCreateFileNamesTheFile) {
   TStringList lines;
   lines.Add("x");
-  std::string name = TempName("no-such-dir/sub/file.html");
+  TTempFolder temp;
+  std::string name = temp.File("no-such-dir/sub/file.html");
   try {
     lines.SaveToFile(name);
     FAIL() << "saved into a missing directory";

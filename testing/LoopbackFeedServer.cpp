@@ -1,37 +1,12 @@
 #include "testing/LoopbackFeedServer.h"
 
-#if defined(_WIN32)
-#include <winsock2.h>
-#include <ws2tcpip.h>
-using SocketType = SOCKET;
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/select.h>
-#include <sys/socket.h>
-#include <unistd.h>
-using SocketType = int;
-#endif
-
 #include <memory>
 
+#include "testing/TestSocket.h"
+
+namespace ts = test_socket;
+
 namespace {
-
-#if defined(_WIN32)
-// Keeps Winsock started for as long as a server exists.
-struct WinsockUser {
-  WinsockUser() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  }
-  ~WinsockUser() { WSACleanup(); }
-};
-void CloseSocket(intptr_t s) { ::closesocket(static_cast<SOCKET>(s)); }
-#else
-void CloseSocket(intptr_t s) { ::close(static_cast<int>(s)); }
-#endif
-
-SocketType AsSocket(intptr_t s) { return static_cast<SocketType>(s); }
 
 constexpr int kSliceMs = 20;
 
@@ -43,33 +18,18 @@ struct ClientConnection {
 }  // namespace
 
 TLoopbackFeedServer::TLoopbackFeedServer(int port, TReplyFunction reply) : reply_(std::move(reply)) {
-#if defined(_WIN32)
-  static WinsockUser winsock;
-#endif
-  SocketType s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  // A port the previous test left in TIME_WAIT can be listened on again at once.
-  int yes = 1;
-  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
-  if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, 16) != 0) {
+  listener_ = ts::Listen(port, &port_);
+  if (listener_ == kNoSocket) {
     error_ = "cannot listen on 127.0.0.1:" + std::to_string(port);
-    CloseSocket(static_cast<intptr_t>(s));
     return;
   }
-  socklen_t length = sizeof address;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
-  listener_ = static_cast<intptr_t>(s);
   thread_ = std::thread([this] { Run(); });
 }
 
 TLoopbackFeedServer::~TLoopbackFeedServer() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
-  if (listener_ != kNoSocket) CloseSocket(listener_);
+  ts::Close(listener_);
 }
 
 std::vector<std::string> TLoopbackFeedServer::Requests() const {
@@ -89,30 +49,20 @@ std::string TLoopbackFeedServer::OkReply(const std::string& body, const std::str
 void TLoopbackFeedServer::Run() {
   std::vector<ClientConnection> clients;
   while (!stop_) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(AsSocket(listener_), &readable);
-    intptr_t highest = listener_;
-    for (const ClientConnection& client : clients) {
-      FD_SET(AsSocket(client.socket), &readable);
-      if (client.socket > highest) highest = client.socket;
-    }
-    timeval slice{0, kSliceMs * 1000};
-    if (::select(static_cast<int>(highest + 1), &readable, nullptr, nullptr, &slice) <= 0) continue;
-
-    if (FD_ISSET(AsSocket(listener_), &readable)) {
-      SocketType accepted = ::accept(AsSocket(listener_), nullptr, nullptr);
-      if (accepted != static_cast<SocketType>(-1)) {
-        clients.push_back({static_cast<intptr_t>(accepted), std::string()});
+    // Connections are few and short-lived: one slice of waiting on the listener, then a look at each client.
+    if (ts::WaitReady(listener_, false, clients.empty() ? kSliceMs : 1)) {
+      intptr_t accepted = ts::Accept(listener_);
+      if (accepted != ts::kNone) {
+        clients.push_back({accepted, std::string()});
         ++connections_;
       }
     }
     for (size_t i = 0; i < clients.size();) {
       ClientConnection& client = clients[i];
       bool closed = false;
-      if (FD_ISSET(AsSocket(client.socket), &readable)) {
+      if (ts::WaitReady(client.socket, false, kSliceMs / 4)) {
         char chunk[4096];
-        auto n = ::recv(AsSocket(client.socket), chunk, static_cast<int>(sizeof chunk), 0);
+        long n = ts::Receive(client.socket, chunk, sizeof chunk);
         if (n <= 0) {
           closed = true;
         } else {
@@ -135,20 +85,19 @@ void TLoopbackFeedServer::Run() {
           closed = true;
           break;
         }
-        size_t sent = 0;
-        while (sent < answer.size()) {
-          auto n = ::send(AsSocket(client.socket), answer.data() + sent, static_cast<int>(answer.size() - sent), 0);
+        for (size_t sent = 0; sent < answer.size();) {
+          long n = ts::Send(client.socket, answer.data() + sent, answer.size() - sent);
           if (n <= 0) break;
           sent += static_cast<size_t>(n);
         }
       }
       if (closed) {
-        CloseSocket(client.socket);
+        ts::Close(client.socket);
         clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
       } else {
         ++i;
       }
     }
   }
-  for (const ClientConnection& client : clients) CloseSocket(client.socket);
+  for (const ClientConnection& client : clients) ts::Close(client.socket);
 }

@@ -4,22 +4,9 @@
 #include <chrono>
 #include <stdexcept>
 
-#if defined(_WIN32)
-#include <winsock2.h>
-#include <ws2tcpip.h>
-using PeerSocket = SOCKET;
-using PeerLength = int;
-#else
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <cerrno>
-using PeerSocket = int;
-using PeerLength = socklen_t;
-#endif
+#include "testing/TestSocket.h"
+
+namespace ts = test_socket;
 
 namespace {
 
@@ -32,61 +19,6 @@ long long NowMs() {
       .count();
 }
 
-PeerSocket AsSocket(intptr_t value) { return static_cast<PeerSocket>(value); }
-
-void CloseSocket(intptr_t socket) {
-  if (socket == -1) return;
-#if defined(_WIN32)
-  ::closesocket(AsSocket(socket));
-#else
-  ::close(static_cast<int>(socket));
-#endif
-}
-
-void MakeNonBlocking(intptr_t socket) {
-#if defined(_WIN32)
-  u_long on = 1;
-  ::ioctlsocket(AsSocket(socket), FIONBIO, &on);
-#else
-  int flags = ::fcntl(static_cast<int>(socket), F_GETFL, 0);
-  ::fcntl(static_cast<int>(socket), F_SETFL, flags | O_NONBLOCK);
-#endif
-}
-
-bool WouldBlock() {
-#if defined(_WIN32)
-  return ::WSAGetLastError() == WSAEWOULDBLOCK;
-#else
-  return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-#endif
-}
-
-// Waits one slice for the socket to become readable (or writable); true when it has.
-bool WaitSlice(intptr_t socket, bool forWriting) {
-#if defined(_WIN32)
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(AsSocket(socket), &set);
-  timeval limit{0, kSliceMs * 1000};
-  int ready = forWriting ? ::select(0, nullptr, &set, nullptr, &limit) : ::select(0, &set, nullptr, nullptr, &limit);
-  return ready > 0;
-#else
-  pollfd entry{static_cast<int>(socket), static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
-  return ::poll(&entry, 1, kSliceMs) > 0;
-#endif
-}
-
-#if defined(_WIN32)
-// Winsock is reference-counted: every peer starts it and ends its own use of it.
-struct WinsockUse {
-  WinsockUse() {
-    WSADATA data;
-    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("ScriptedPeer: WSAStartup failed");
-  }
-  ~WinsockUse() { ::WSACleanup(); }
-};
-#endif
-
 }  // namespace
 
 struct ScriptedPeer::Connection {
@@ -94,7 +26,7 @@ struct ScriptedPeer::Connection {
   size_t index = 0;     // in received_
   size_t consumed = 0;  // bytes of received_[index] that earlier steps used up
   bool closedByOther = false;
-  ~Connection() { CloseSocket(socket); }
+  ~Connection() { ts::Close(socket); }
 };
 
 ScriptedPeer::Step ScriptedPeer::Accept() { return Step{Step::Kind::kAccept, {}, 0}; }
@@ -116,24 +48,9 @@ ScriptedPeer::Step ScriptedPeer::Reset() { return Step{Step::Kind::kReset, {}, 0
 
 ScriptedPeer::ScriptedPeer(std::vector<Step> steps, int timeLimitMs)
     : steps_(std::move(steps)), timeLimitMs_(timeLimitMs) {
-#if defined(_WIN32)
-  static thread_local WinsockUse winsock;  // started once per thread that makes peers, ended with that thread
-#endif
-  PeerSocket listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (listener == static_cast<PeerSocket>(-1)) throw std::runtime_error("ScriptedPeer: socket failed");
-  listener_ = static_cast<intptr_t>(listener);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = 0;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  PeerLength length = sizeof address;
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 8) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    CloseSocket(listener_);
-    throw std::runtime_error("ScriptedPeer: cannot listen on 127.0.0.1");
-  }
-  port_ = ntohs(address.sin_port);
-  MakeNonBlocking(listener_);
+  listener_ = ts::Listen(0, &port_);
+  if (listener_ == ts::kNone) throw std::runtime_error("ScriptedPeer: cannot listen on 127.0.0.1");
+  ts::MakeNonBlocking(listener_);
   deadline_ = NowMs() + timeLimitMs_;
   thread_ = std::thread([this] { Run(); });
 }
@@ -145,7 +62,7 @@ ScriptedPeer::~ScriptedPeer() {
   }
   if (thread_.joinable()) thread_.join();
   connections_.clear();
-  CloseSocket(listener_);
+  ts::Close(listener_);
 }
 
 std::string ScriptedPeer::Received() const {
@@ -196,12 +113,12 @@ void ScriptedPeer::Run() {
 
 bool ScriptedPeer::AcceptOne() {
   while (TimeLeft()) {
-    if (!WaitSlice(listener_, false)) continue;
-    PeerSocket socket = ::accept(AsSocket(listener_), nullptr, nullptr);
-    if (socket == static_cast<PeerSocket>(-1)) continue;
+    if (!ts::WaitReady(listener_, false, kSliceMs)) continue;
+    intptr_t socket = ts::Accept(listener_);
+    if (socket == ts::kNone) continue;
     auto connection = std::make_unique<Connection>();
-    connection->socket = static_cast<intptr_t>(socket);
-    MakeNonBlocking(connection->socket);
+    connection->socket = socket;
+    ts::MakeNonBlocking(socket);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       connection->index = received_.size();
@@ -222,16 +139,16 @@ bool ScriptedPeer::ReceiveSome(Connection& connection, bool& closed) {
     closed = true;
     return false;
   }
-  if (!WaitSlice(connection.socket, false)) return true;
+  if (!ts::WaitReady(connection.socket, false, kSliceMs)) return true;
   char chunk[kReceiveChunk];
   for (;;) {
-    auto n = ::recv(AsSocket(connection.socket), chunk, static_cast<int>(sizeof chunk), 0);
+    long n = ts::Receive(connection.socket, chunk, sizeof chunk);
     if (n > 0) {
       std::lock_guard<std::mutex> lock(mutex_);
       received_[connection.index].append(chunk, static_cast<size_t>(n));
       continue;
     }
-    if (n < 0 && WouldBlock()) return true;
+    if (n < 0 && ts::WouldBlock()) return true;
     // 0: the other side closed; an error: it went away (a reset, for example).
     connection.closedByOther = true;
     closed = true;
@@ -243,16 +160,11 @@ bool ScriptedPeer::SendAll(const char* bytes, size_t length) {
   size_t sent = 0;
   while (sent < length) {
     if (!TimeLeft()) return false;
-    int piece = static_cast<int>(std::min<size_t>(length - sent, 1 << 20));
-#if defined(_WIN32)
-    auto n = ::send(AsSocket(current_->socket), bytes + sent, piece, 0);
-#else
-    auto n = ::send(current_->socket, bytes + sent, static_cast<size_t>(piece), MSG_NOSIGNAL);
-#endif
+    long n = ts::Send(current_->socket, bytes + sent, std::min<size_t>(length - sent, 1 << 20));
     if (n > 0) {
       sent += static_cast<size_t>(n);
-    } else if (n < 0 && WouldBlock()) {
-      WaitSlice(current_->socket, true);
+    } else if (n < 0 && ts::WouldBlock()) {
+      ts::WaitReady(current_->socket, true, kSliceMs);
     } else {
       return false;
     }
@@ -340,26 +252,21 @@ bool ScriptedPeer::RunStep(size_t index, const Step& step) {
       }
       return true;
     case Kind::kShutdownSend:
-      ::shutdown(AsSocket(connection.socket), 1);
+      ts::ShutdownSend(connection.socket);
       return true;
     case Kind::kClose: {
       // The end of the stream first; then whatever the other side had already sent is read, so that releasing
       // the socket does not turn the close into a reset.
-      ::shutdown(AsSocket(connection.socket), 1);
+      ts::ShutdownSend(connection.socket);
       bool closed = false;
       ReceiveSome(connection, closed);
-      CloseSocket(connection.socket);
+      ts::Close(connection.socket);
       connection.socket = -1;
       current_ = nullptr;
       return true;
     }
     case Kind::kReset: {
-      linger abortive{};
-      abortive.l_onoff = 1;
-      abortive.l_linger = 0;
-      ::setsockopt(AsSocket(connection.socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
-                   sizeof abortive);
-      CloseSocket(connection.socket);
+      ts::Reset(connection.socket);
       connection.socket = -1;
       current_ = nullptr;
       return true;

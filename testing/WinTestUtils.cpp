@@ -104,6 +104,12 @@ std::string WindowClass(HWND window) {
   return buffer;
 }
 
+RECT WindowRect(HWND window) {
+  RECT rect = {};
+  GetWindowRect(window, &rect);
+  return rect;
+}
+
 int TrayIconCount() {
   int count = 0;
   for (HWND tray : FindTopWindows(0, kTrayWindowClass, nullptr)) {
@@ -150,31 +156,42 @@ void TMessageBoxCloser::Run() {
       Sleep(5);
       continue;
     }
-    TSeenMessageBox seen;
-    seen.window = box;
-    seen.caption = WindowText(box);
-    char text[2048] = {};
-    GetDlgItemTextA(box, kMessageBoxTextId, text, sizeof text);
-    seen.text = text;
-    seen.owner = GetWindow(box, GW_OWNER);
-    HICON stop = LoadIconA(nullptr, IDI_HAND);
-    for (int id : kMessageBoxIconIds) {
-      if (HWND iconControl = GetDlgItem(box, id)) {
-        auto icon = reinterpret_cast<HICON>(SendMessageA(iconControl, STM_GETICON, 0, 0));
-        if (icon != nullptr && icon == stop) seen.stopIcon = true;
-      }
-    }
+    TSeenMessageBox seen = ReadMessageBox(box);
     if (inspector_) inspector_(box);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       seen_.push_back(seen);
     }
     pressed.push_back(box);
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    PressOk(box);
   }
 }
 
-HWND FindOpenMenu() { return FindVisibleTopWindow(GetCurrentProcessId(), kMenuClass, nullptr); }
+TSeenMessageBox ReadMessageBox(HWND box) {
+  TSeenMessageBox seen;
+  seen.window = box;
+  seen.caption = WindowText(box);
+  char text[2048] = {};
+  GetDlgItemTextA(box, kMessageBoxTextId, text, sizeof text);
+  seen.text = text;
+  seen.owner = GetWindow(box, GW_OWNER);
+  HICON stop = LoadIconA(nullptr, IDI_HAND);
+  for (int id : kMessageBoxIconIds) {
+    if (HWND iconControl = GetDlgItem(box, id)) {
+      auto icon = reinterpret_cast<HICON>(SendMessageA(iconControl, STM_GETICON, 0, 0));
+      if (icon != nullptr && icon == stop) seen.stopIcon = true;
+    }
+  }
+  return seen;
+}
+
+void PressOk(HWND box) {
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+}
+
+HWND FindOpenMenu(DWORD processId) {
+  return FindVisibleTopWindow(processId != 0 ? processId : GetCurrentProcessId(), kMenuClass, nullptr);
+}
 
 std::vector<std::string> OpenMenuItems(HWND menuWindow) {
   std::vector<std::string> items;
@@ -195,6 +212,27 @@ std::vector<std::string> OpenMenuItems(HWND menuWindow) {
     items.push_back(text);
   }
   return items;
+}
+
+TMenuUser::TMenuUser(std::vector<WPARAM> keys, DWORD processId, std::function<bool()> ready)
+    : thread_([this, keys, processId, ready] {
+        HWND menu = nullptr;
+        WaitUntil([&] { return (menu = FindOpenMenu(processId)) != nullptr; }, 5000);
+        if (menu == nullptr) return;
+        seen_ = true;
+        if (processId == 0) items_ = OpenMenuItems(menu);
+        if (ready) WaitUntil(ready, 10000);
+        for (WPARAM key : keys) {
+          PostMessageA(menu, WM_KEYDOWN, key, 0);
+          Sleep(30);
+        }
+      }) {}
+
+TMenuUser::~TMenuUser() { Join(); }
+
+bool TMenuUser::Join() {
+  if (thread_.joinable()) thread_.join();
+  return seen_;
 }
 
 TChildProcess::TChildProcess(const std::string& commandLine, int showCommand) {

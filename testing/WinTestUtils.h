@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +29,8 @@ HWND FindVisibleTopWindow(DWORD processId, const char* className, const char* ca
 
 std::string WindowText(HWND window);
 std::string WindowClass(HWND window);
+// The window's rectangle on the screen.
+RECT WindowRect(HWND window);
 
 // How many icons the notification area shows (Wine's stand-alone tray window and its icon children).
 int TrayIconCount();
@@ -44,6 +47,10 @@ struct TSeenMessageBox {
   HWND owner = nullptr;
   bool stopIcon = false;
 };
+
+// Reads what an open message box shows, and presses its OK button.
+TSeenMessageBox ReadMessageBox(HWND box);
+void PressOk(HWND box);
 
 // Watches this process for message boxes from a thread of its own and presses OK on each one, recording what it
 // showed. An optional inspector runs on the watcher thread while the box is open. Stops at destruction.
@@ -67,10 +74,31 @@ class TMessageBoxCloser {
   std::thread thread_;
 };
 
-// The visible popup menu window (#32768) of this process, or null.
-HWND FindOpenMenu();
-// The item texts of an open popup menu window ("-" for a separator).
+// The visible popup menu window (#32768) of a process (0: this one), or null.
+HWND FindOpenMenu(DWORD processId = 0);
+// The item texts of an open popup menu window of this process ("-" for a separator).
 std::vector<std::string> OpenMenuItems(HWND menuWindow);
+
+// Plays the user of a popup menu from a thread of its own: waits for the process's menu to open, reads its items
+// (this process only), waits for ready() when given, then presses the keys. Joined at destruction.
+class TMenuUser {
+ public:
+  explicit TMenuUser(std::vector<WPARAM> keys, DWORD processId = 0, std::function<bool()> ready = nullptr);
+  ~TMenuUser();
+  TMenuUser(const TMenuUser&) = delete;
+  TMenuUser& operator=(const TMenuUser&) = delete;
+  // Waits for the user to finish; true when the menu was seen.
+  bool Join();
+  const std::vector<std::string>& Items() {
+    Join();
+    return items_;
+  }
+
+ private:
+  std::vector<std::string> items_;
+  bool seen_ = false;
+  std::thread thread_;
+};
 
 // A child process started with CreateProcess, killed at scope exit if it still runs.
 class TChildProcess {
@@ -97,3 +125,8 @@ class TChildProcess {
 std::string TestProgramDirectory();
 
 }  // namespace testing_win
+
+inline bool operator==(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }
+inline std::ostream& operator<<(std::ostream& out, const RECT& r) {
+  return out << "(" << r.left << "," << r.top << ")-(" << r.right << "," << r.bottom << ")";
+}

@@ -199,30 +199,16 @@ TEST_F(Tray, RightPressOpensTheRealMenuAtTheMouseAndRunsTheChosenItemAfterItClos
     EXPECT_EQ(sender, form.kxTray1);
     ++showMenuCalls;
   };
-  std::vector<std::string> items;
-  bool menuSeen = false;
   bool menuGoneAtClick = false;
   form.PopupMenu1->Items()->Items(1)->OnClick = [&](TObject*) {
     menuGoneAtClick = FindOpenMenu() == nullptr;
     form.clicked.push_back("Configuratie");
   };
-  std::thread user([&] {
-    HWND menu = nullptr;
-    WaitUntil([&] { return (menu = FindOpenMenu()) != nullptr; }, 5000);
-    if (menu == nullptr) return;
-    menuSeen = true;
-    items = OpenMenuItems(menu);
-    // Down twice, then Return: the second entry.
-    for (WPARAM key : {VK_DOWN, VK_DOWN, VK_RETURN}) {
-      PostMessageA(menu, WM_KEYDOWN, key, 0);
-      Sleep(30);
-    }
-  });
+  TMenuUser user({VK_DOWN, VK_DOWN, VK_RETURN});  // the second entry
   LRESULT result = SendMessageA(form.Handle(), kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
-  user.join();
-  EXPECT_TRUE(menuSeen);
+  EXPECT_TRUE(user.Join());
   EXPECT_EQ(showMenuCalls, 1);
-  EXPECT_EQ(items, (std::vector<std::string>{"Show Topics", "Configuratie", "-", "Exit"}));
+  EXPECT_EQ(user.Items(), (std::vector<std::string>{"Show Topics", "Configuratie", "-", "Exit"}));
   EXPECT_EQ(form.clicked, (std::vector<std::string>{"Configuratie"}));
   EXPECT_TRUE(menuGoneAtClick);
   EXPECT_EQ(form.PopupMenu1->PopupComponent(), form.kxTray1);

@@ -1,0 +1,86 @@
+// Support shared by the tests of every module: reading a file whole, the news feed the site sends, a temporary
+// folder, the message of an expected exception, a watchdog for tests that run nested message loops, and the few
+// places where the Windows build under Wine differs from Windows.
+#pragma once
+
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/IdComponent.h"
+#include "rtl/SysUtils.h"
+
+namespace testing_support {
+
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+// One item of the site's feed.
+struct TFeedItem {
+  std::string id, title, time;
+};
+// The item a test means by "item n": a headline and a time that follow from n.
+TFeedItem NewsItem(int n);
+// A feed shaped like the site's: a declaration, the enclosing element, indented lines, CDATA headlines.
+std::string Feed(const std::vector<TFeedItem>& items);
+std::string Feed(std::initializer_list<int> ids);
+
+// A new empty folder below the system's temporary folder, removed with everything in it at scope exit.
+class TTempFolder {
+ public:
+  TTempFolder();
+  ~TTempFolder();
+  TTempFolder(const TTempFolder&) = delete;
+  TTempFolder& operator=(const TTempFolder&) = delete;
+  // The folder's path with a trailing separator.
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+// Ends the test program with a failure when a test is still running after its time: a nested message loop or a
+// wait that never ends must not hold the run.
+class TWatchdog {
+ public:
+  explicit TWatchdog(int ms);
+  ~TWatchdog();
+  TWatchdog(const TWatchdog&) = delete;
+  TWatchdog& operator=(const TWatchdog&) = delete;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::thread thread_;
+};
+
+// True when the Windows build runs under Wine, whose socket layer differs from Windows in a few observable ways.
+bool RunningUnderWine();
+
+}  // namespace testing_support
+
+using namespace testing_support;
+
+// Runs f and returns the message of the exception of class E it raises, or a text that names what happened
+// instead (so that a mismatch shows in the test's failure message).
+template <class E, class F>
+std::string MessageOf(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return std::string("another exception: ") + e.what();
+  }
+  return "no exception";
+}
+
+// A live network component: the socket stack exists while one lives.
+struct StackUser {
+  TIdComponent component{nullptr};
+};
