@@ -1,7 +1,7 @@
 # Test programs never fetch from the real site. They link a build of the main window (Unit1) whose poll cycle fetches
 # from 127.0.0.1 on a port chosen when this build folder is configured, with a short poll period, and the tests of
 # the whole program run Brasko.exe built from it (poll-test-variant/Brasko.exe beside the test programs). That
-# build differs from the program only in the three build settings of BraskoConfig.h, here taken from a second
+# build differs from the program only in the build settings of BraskoConfig.h, here taken from a second
 # generated copy of it; the page builder keeps the folder's settings for its links.
 
 if(NOT BRASKO_POLL_TEST_PORT)
@@ -18,11 +18,13 @@ if(NOT BRASKO_POLL_TEST_PORT)
   set(BRASKO_POLL_TEST_PORT ${chosen_port} CACHE STRING "Loopback port the test build of the poll cycle fetches from")
 endif()
 set(BRASKO_POLL_TEST_PERIOD_MS 1500 CACHE STRING "Poll period of the test build of the poll cycle")
+set(BRASKO_POLL_TEST_READ_TIMEOUT_MS 2000 CACHE STRING "Read and connect time-out of the test build of the poll cycle")
 
 block(SCOPE_FOR VARIABLES)
   set(BRASKO_SITE_HOST "127.0.0.1:${BRASKO_POLL_TEST_PORT}")
   set(BRASKO_AUTHOR_URL "http://127.0.0.1:${BRASKO_POLL_TEST_PORT}")
   set(BRASKO_POLL_PERIOD_MS ${BRASKO_POLL_TEST_PERIOD_MS})
+  set(BRASKO_READ_TIMEOUT_MS ${BRASKO_POLL_TEST_READ_TIMEOUT_MS})
   configure_file(${PROJECT_SOURCE_DIR}/cmake/BraskoConfig.h.in ${CMAKE_BINARY_DIR}/generated-poll-test/BraskoConfig.h
                  @ONLY)
 endblock()
@@ -32,7 +34,8 @@ add_library(brasko_app_win_poll_test STATIC Unit1.cpp)
 target_include_directories(brasko_app_win_poll_test BEFORE PRIVATE ${CMAKE_BINARY_DIR}/generated-poll-test)
 target_link_libraries(brasko_app_win_poll_test PUBLIC brasko_unit2 brasko_tray brasko_gui brasko_net)
 target_compile_definitions(brasko_app_win_poll_test INTERFACE BRASKO_POLL_TEST_PORT=${BRASKO_POLL_TEST_PORT}
-                           BRASKO_POLL_TEST_PERIOD_MS=${BRASKO_POLL_TEST_PERIOD_MS})
+                           BRASKO_POLL_TEST_PERIOD_MS=${BRASKO_POLL_TEST_PERIOD_MS}
+                           BRASKO_POLL_TEST_READ_TIMEOUT_MS=${BRASKO_POLL_TEST_READ_TIMEOUT_MS})
 
 add_executable(BraskoPollTest WIN32 main.cpp Brasko.rc)
 target_link_libraries(BraskoPollTest PRIVATE brasko_app_win_poll_test)

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/FeedProcessor.h"
+#include "tray/kxTray.h"
 #include "testing/LoopbackFeedServer.h"
 #include "testing/TestSupport.h"
 #include "testing/WinTestUtils.h"
@@ -22,6 +24,7 @@ namespace {
 
 constexpr int kPort = BRASKO_POLL_TEST_PORT;
 constexpr int kPeriodMs = BRASKO_POLL_TEST_PERIOD_MS;
+constexpr int kReadTimeoutMs = BRASKO_POLL_TEST_READ_TIMEOUT_MS;
 constexpr int kStartTimeoutMs = 20000;
 // Long enough for three more polls, had the cycle gone on.
 constexpr int kQuietMs = 3 * kPeriodMs + 1000;
@@ -117,7 +120,7 @@ TEST_F(PollCycle, AnEmptyBodyArmsTheTimerAgain) {
 struct FailureCase {
   const char* name;
   bool serverUp;  // false: nothing listens, the connection is refused
-  std::string reply;
+  std::optional<std::string> reply;  // none: the server takes the request and never answers
   std::string text;
 };
 
@@ -133,8 +136,12 @@ TEST_P(PollFailure, ShowsOneMessageBoxAndStopsPolling) {
     ASSERT_TRUE(server->Listening()) << server->Error();
   }
   TChildProcess program(folder_.Program());
+  if (server) ASSERT_TRUE(WaitUntil([&] { return server->RequestCount() > 0; }, kStartTimeoutMs));
+  const auto asked = std::chrono::steady_clock::now();
   HWND box = nullptr;
   ASSERT_TRUE(WaitUntil([&] { return (box = FindMessageBox(program.Id())) != nullptr; }, kStartTimeoutMs));
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(kReadTimeoutMs + 10000))
+      << "a stalled site fails the poll within the read time-out";
   EXPECT_EQ(WindowText(box), "Brasko");
   EXPECT_EQ(ReadMessageBox(box).text, failure.text);
   PressOk(box);
@@ -154,6 +161,15 @@ TEST_P(PollFailure, ShowsOneMessageBoxAndStopsPolling) {
   EXPECT_EQ(FindMessageBox(program.Id()), nullptr);
   EXPECT_FALSE(program.Wait(0)) << "the program keeps running";
   EXPECT_FALSE(FileExists(folder_.Page()));
+
+  // Its menu answers at once: "Exit" ends it.
+  std::vector<HWND> mainWindows = FindTopWindows(program.Id(), "TForm", "Configuratie");
+  ASSERT_EQ(mainWindows.size(), 1u);
+  TMenuUser user({VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN}, program.Id());
+  PostMessageA(mainWindows[0], kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
+  EXPECT_TRUE(user.Join());
+  ASSERT_TRUE(program.Wait(10000));
+  EXPECT_EQ(program.ExitCode(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -162,8 +178,13 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"ErrorStatus", true,
                                   "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 6\r\n\r\nbroken",
                                   "HTTP/1.1 500 Internal Server Error."},
-                      FailureCase{"MalformedId", true, TLoopbackFeedServer::OkReply(Feed({NewsItem(41), {"4x2", "Bericht", "12:00"}})),
-                                  "'4x2' is not a valid integer value."}),
+                      FailureCase{"MalformedId", true,
+                                  TLoopbackFeedServer::OkReply(Feed({NewsItem(41), {"4x2", "Bericht", "12:00"}})),
+                                  "'4x2' is not a valid integer value."},
+                      FailureCase{"StalledReply", true, std::nullopt, "Read Timeout."},
+                      FailureCase{"StalledBody", true,
+                                  "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + Feed({41}).substr(0, 150),
+                                  "Read Timeout."}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

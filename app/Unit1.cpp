@@ -15,10 +15,25 @@ constexpr int kDesignTop = 636;
 constexpr int kDesignWidth = 264;
 constexpr int kDesignHeight = 182;
 constexpr unsigned kOneShotIntervalMs = 1;
+// How long a second copy looks for the first one's window, which may still be starting.
+constexpr int kFindRunningCopyMs = 10000;
+constexpr int kFindRunningCopyStepMs = 50;
 // The first poll comes as soon as the message loop runs.
 constexpr unsigned kFirstPollIntervalMs = 1;
-// Reads of the feed never time out.
-constexpr int kFeedReadTimeoutMs = 0;
+// What marks the running copy, and what a second copy asks of it: both named after the site, so that builds for
+// other sites (a demo beside the real one) each run their own copy.
+std::string RunningCopyName() {
+  std::string name = "Brasko tracker " + std::string(kSiteHost);
+  for (char& c : name) {
+    if (c == '\\') c = '/';  // a backslash would name a namespace
+  }
+  return name;
+}
+
+UINT ShowTopicsRequestMessage() {
+  static const UINT message = RegisterWindowMessageA((RunningCopyName() + " show topics").c_str());
+  return message;
+}
 }  // namespace
 
 TForm1::TForm1(TComponent* owner) : TForm(owner) {
@@ -40,7 +55,10 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
 
   IdHTTP1 = new TIdHTTP(this);
   IdHTTP1->SetName("IdHTTP1");
-  IdHTTP1->SetReadTimeout(kFeedReadTimeoutMs);
+  // A site that stalls, or a connect that cannot complete, fails the poll after this time instead of holding the
+  // program (whose only thread waits in the fetch) for good.
+  IdHTTP1->SetReadTimeout(kReadTimeoutMs);
+  IdHTTP1->SetConnectTimeout(kReadTimeoutMs);
   IdHTTP1->SetAllowCookies(true);
   feedProcessor_ = std::make_unique<TFeedProcessor>(TForm2::PageFileName(), &notificationWindow_);
 
@@ -105,6 +123,35 @@ void TForm1::Notification(TComponent* component, TOperation operation) {
   if (component == N1) N1 = nullptr;
   if (component == Exit1) Exit1 = nullptr;
   if (component == Timer2) Timer2 = nullptr;
+}
+
+LRESULT TForm1::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+  // A second copy of the program posted this: it has ended, and the user meant to see the topics.
+  if (msg == ShowTopicsRequestMessage() && msg != 0) {
+    ShowTopics1Click(this);
+    return 0;
+  }
+  return TForm::WndProc(msg, wParam, lParam);
+}
+
+bool TForm1::HandOverToRunningCopy() {
+  // The mark stays open for the life of this copy (the system closes it at exit), so the check and the mark are
+  // one step: no two copies started together can both miss each other.
+  HANDLE mark = CreateMutexA(nullptr, FALSE, ("Local\\" + RunningCopyName()).c_str());
+  if (mark == nullptr || GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  CloseHandle(mark);
+  // Posted, not sent: the first copy may be in the middle of a fetch, and only copies for this site know the
+  // message, so any other window of that class and caption ignores it.
+  for (int waited = 0; waited < kFindRunningCopyMs; waited += kFindRunningCopyStepMs) {
+    bool found = false;
+    for (HWND window = FindWindowExA(nullptr, nullptr, "TForm", "Configuratie"); window != nullptr;
+         window = FindWindowExA(nullptr, window, "TForm", "Configuratie")) {
+      found = PostMessageA(window, ShowTopicsRequestMessage(), 0, 0) != FALSE || found;
+    }
+    if (found) break;
+    Sleep(kFindRunningCopyStepMs);
+  }
+  return true;
 }
 
 void TForm1::FormCreate(TObject* /*Sender*/) {

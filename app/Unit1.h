@@ -52,8 +52,14 @@ class TForm1 : public TForm {
   // The address the poll fetches: "http://", the site's host and "/flashfeed.dsp".
   static std::string FeedUrl();
 
+  // One copy of the program runs per user session and site. True when another copy already runs: it has then been
+  // asked to show its notification window, as "Show Topics" does, and this copy should end without a window, an
+  // icon or a poll. The first copy holds its mark until it ends.
+  static bool HandOverToRunningCopy();
+
  protected:
   void Notification(TComponent* component, TOperation operation) override;
+  LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
  private:
   TForm2Notifier notificationWindow_;

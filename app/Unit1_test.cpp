@@ -68,10 +68,12 @@ bool ChooseFromTrayMenu(const TProgramWindows& windows, DWORD pid, int downs) {
 
 // The poll cycle of these tests' builds fetches from 127.0.0.1 on the test port; an empty feed keeps it quiet (no
 // page, no message box) for the whole run.
-void StartQuietFeed() {
+TLoopbackFeedServer& QuietFeed() {
   static TLoopbackFeedServer quietFeed(BRASKO_POLL_TEST_PORT,
                                        [](int, const std::string&) { return TLoopbackFeedServer::OkReply(""); });
+  return quietFeed;
 }
+void StartQuietFeed() { QuietFeed(); }
 
 std::string ProgramPath() {
   StartQuietFeed();
@@ -203,18 +205,54 @@ TEST(Program, MenuHasItsFourEntriesAndClosingConfiguratieOnlyHidesIt) {
   EXPECT_FALSE(program.Wait(200));
 }
 
-TEST(Program, ExitEndsItWithCodeZeroAndTheIconLeaves) {
+TEST(Program, AfterTheTaskBarComesUpAgainItsIconIsBackOnceAndExitEndsItWithCodeZero) {
   int iconsBefore = TrayIconCount();
   TChildProcess program(ProgramPath());
   ASSERT_TRUE(program.Started());
   TProgramWindows windows = WaitForProgramWindows(program.Id());
   ASSERT_NE(windows.form1, nullptr);
   ASSERT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore + 1; }, kStartTimeoutMs));
+
+  // As when Explorer restarts: every icon is gone, then the new task bar says so to every window.
+  NOTIFYICONDATAA icon = {};
+  icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  icon.hWnd = windows.form1;
+  icon.uID = kTrayIconId;
+  ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &icon));
+  ASSERT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore; }, 5000));
+  PostMessageA(HWND_BROADCAST, TaskbarCreatedMessage(), 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore + 1; }, 5000));
+  Sleep(300);
+  EXPECT_EQ(TrayIconCount(), iconsBefore + 1) << "added once";
+
   // "Exit": Down three times reaches it, the separator skipped.
   ASSERT_TRUE(ChooseFromTrayMenu(windows, program.Id(), 3));
   ASSERT_TRUE(program.Wait(10000));
   EXPECT_EQ(program.ExitCode(), 0u);
   EXPECT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore; }, 5000));
+}
+
+TEST(Program, ASecondCopyShowsTheFirstOnesTopicsAndEndsWithoutAnIconOrAPoll) {
+  int iconsBefore = TrayIconCount();
+  TChildProcess first(ProgramPath());
+  ASSERT_TRUE(first.Started());
+  TProgramWindows windows = WaitForProgramWindows(first.Id());
+  ASSERT_NE(windows.form1, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore + 1; }, kStartTimeoutMs));
+  ASSERT_TRUE(WaitUntil([&] { return QuietFeed().RequestCount() > 0; }, kStartTimeoutMs));
+  const int connections = QuietFeed().ConnectionCount();
+
+  TChildProcess second(ProgramPath());
+  ASSERT_TRUE(second.Started());
+  ASSERT_TRUE(second.Wait(15000));
+  EXPECT_EQ(second.ExitCode(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return FindVisibleTopWindow(first.Id(), "TForm", "Brasko") != nullptr; }, 5000))
+      << "the first copy shows its topics";
+  // Some polls later: still the first copy's one connection, and one icon.
+  Sleep(2 * BRASKO_POLL_TEST_PERIOD_MS);
+  EXPECT_EQ(QuietFeed().ConnectionCount(), connections);
+  EXPECT_EQ(TrayIconCount(), iconsBefore + 1);
+  EXPECT_FALSE(first.Wait(0));
 }
 
 TEST(Program, ExitDuringTheNotificationWindowsSlideOutEndsItAtOnce) {

@@ -1,5 +1,6 @@
 // Start-up: the runtime and every unit are initialised before main (among them the component object library's
-// start-up step), then the application, the two windows, and the message loop until "Exit".
+// start-up step); a copy that finds another one running hands over to it and ends; otherwise the application, the
+// two windows, and the message loop until "Exit".
 #include <windows.h>
 
 #include "app/Unit1.h"
@@ -8,6 +9,8 @@
 #include "gui/Forms.h"
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
+  // A second start only wakes the copy that runs already.
+  if (TForm1::HandOverToRunningCopy()) return 0;
   try {
     Application->Initialize();
     Application->CreateForm(Form1);

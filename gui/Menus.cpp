@@ -116,8 +116,13 @@ void TPopupMenu::Popup(int x, int y) {
   if (menu.Get() == nullptr) return;
   AppendItems(menu.Get(), *items_);
   std::weak_ptr<bool> alive = alive_;
+  // The system closes a menu on a click elsewhere only while its owner is the foreground window; and a message
+  // posted to the owner once the menu is done lets the next menu of the same owner open and close normally.
+  HWND owner = window_->Handle();
+  SetForegroundWindow(owner);
   UINT command = static_cast<UINT>(
-      TrackPopupMenu(menu.Get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, x, y, 0, window_->Handle(), nullptr));
+      TrackPopupMenu(menu.Get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, x, y, 0, owner, nullptr));
+  PostMessageA(owner, WM_NULL, 0, 0);
   // The menu's modal loop dispatched messages (timer ticks among them): this menu or its items may be gone now.
   auto stillAlive = alive.lock();
   if (!stillAlive || !*stillAlive || command == 0) return;

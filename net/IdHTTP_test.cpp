@@ -43,10 +43,13 @@ struct Exchange {
     http.SetReadTimeout(kTestReadTimeoutMs);
     http.OnStatus = [this](TObject*, TIdStatus, const std::string& text) { statuses.push_back(text); };
   }
-  // The peer must run its whole script: a step that did not happen is a failure too.
+  // The peer must run its whole script (unless the client is meant to hang up on it): a step that did not happen
+  // is a failure too.
   ~Exchange() {
     EXPECT_TRUE(peer.WaitDone(kTestReadTimeoutMs));
-    EXPECT_EQ(peer.Error(), "");
+    if (scriptRunsToItsEnd) {
+      EXPECT_EQ(peer.Error(), "");
+    }
   }
   std::string Url(const std::string& path = "/flashfeed.dsp") const {
     return "http://127.0.0.1:" + std::to_string(peer.Port()) + path;
@@ -73,6 +76,7 @@ struct Exchange {
   Peer peer;
   TIdHTTP http{nullptr};
   std::vector<std::string> statuses;
+  bool scriptRunsToItsEnd = true;
 };
 
 // ---- the request on the wire ----
@@ -270,6 +274,7 @@ TEST(HTTPBody, AHeaderBlockWithoutEndFailsTheFetchInsteadOfGrowingWithoutLimit) 
                                                   {"X-Filler: " + std::string(1000000, 'a') + "\r\n", 6}};
   for (const auto& [line, count] : cases) {
     Exchange x({Answer("HTTP/1.1 200 OK\r\n"), {Peer::SendRepeated(line, count), Peer::Send("\r\n")}});
+    x.scriptRunsToItsEnd = false;  // the client hangs up in the middle of the header block
     EXPECT_EQ(x.Failure<EIdHTTPHeaderTooLarge>(), "Reply header too large.");
     EXPECT_FALSE(x.http.Connected());
   }

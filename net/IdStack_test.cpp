@@ -234,28 +234,6 @@ TEST(BindRange, NoFreePortAReversedRangeAndAGivenPortInUse) {
   EXPECT_EQ(BoundIn(1, 2, port), "Could not bind socket. Address and port are already in use.");
 }
 
-TEST(TimedConnect, GivesUpWhenTheListenerTakesNoMore) {
-  // A listener that never accepts stops answering once its queue is full; a connect then waits for the platform's
-  // retries, and the time limit ends it.
-  ScriptedPeer peer({ScriptedPeer::Sleep(20000)}, 30000);
-  StackUser user;
-  std::vector<std::unique_ptr<TIdIOHandlerSocket>> queued;
-  bool timedOut = false;
-  for (int i = 0; i < 40 && !timedOut; ++i) {
-    auto handler = std::make_unique<TIdIOHandlerSocket>(nullptr);
-    handler->Open();
-    try {
-      handler->ConnectTo("127.0.0.1", peer.Port(), "", 0, 0, 0, 300);
-      queued.push_back(std::move(handler));
-    } catch (const EIdConnectTimeout& e) {
-      EXPECT_EQ(e.Message(), "Connect timed out.");
-      EXPECT_FALSE(handler->Connected());  // closed so that the pending connect ends
-      timedOut = true;
-    }
-  }
-  EXPECT_TRUE(timedOut) << queued.size() << " connections were all taken";
-}
-
 #if defined(_WIN32)
 TEST(Winsock, AMissingLibraryCannotBeLoaded) {
   EXPECT_EQ(MessageOf<EIdStackCanNotLoadWinsock>([] { TIdStackWinsock stack("no-such-sockets.dll"); }),

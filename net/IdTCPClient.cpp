@@ -18,7 +18,8 @@ void TIdTCPClient::Connect(int timeoutMs) {
   try {
     ioHandler_->Open();
     ResetState();
-    ioHandler_->ConnectTo(host_, port_, boundIP_, boundPort_, boundPortMin_, boundPortMax_, timeoutMs);
+    ioHandler_->ConnectTo(host_, port_, boundIP_, boundPort_, boundPortMin_, boundPortMax_,
+                          timeoutMs == TimeoutDefault ? connectTimeout_ : timeoutMs);
     ReportStatus(stConnected, host_);
     DoConnectedEvent();
   } catch (...) {

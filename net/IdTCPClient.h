@@ -11,7 +11,8 @@ class TIdTCPClient : public TIdTCPConnection {
 
   // Raises EIdAlreadyConnected "Already connected." when connected. Without an I/O handler, makes a socket handler
   // of its own (freed by Disconnect) that reports through this component's OnStatus. Reports "Connected." and calls
-  // OnConnected. On any failure the socket is dropped before the exception passes on.
+  // OnConnected. On any failure the socket is dropped before the exception passes on. The default time-out is
+  // ConnectTimeout.
   virtual void Connect(int timeoutMs = TimeoutDefault);
   // Connects, reads until the peer closes and disconnects, also when the read fails.
   virtual std::string ConnectAndReadAll();
@@ -28,6 +29,10 @@ class TIdTCPClient : public TIdTCPConnection {
   void SetHost(const std::string& host) { host_ = host; }
   int Port() const { return port_; }
   void SetPort(int port) { port_ = port; }
+  // The time a connect with the default time-out may take: TimeoutDefault (the default) leaves it to the
+  // platform's own connect; any other value makes a timed connect, which raises EIdConnectTimeout when it runs out.
+  int ConnectTimeout() const { return connectTimeout_; }
+  void SetConnectTimeout(int timeoutMs) { connectTimeout_ = timeoutMs; }
 
   TNotifyEvent OnConnected;
 
@@ -41,4 +46,5 @@ class TIdTCPClient : public TIdTCPConnection {
   int boundPortMax_ = 0;
   std::string host_;
   int port_ = 0;
+  int connectTimeout_ = TimeoutDefault;
 };

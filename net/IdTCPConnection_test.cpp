@@ -310,6 +310,30 @@ TEST(Connect, ByNameReportsEveryStepAndConnectAndReadAllReturnsEverything) {
             (std::vector<std::string>{"Resolving hostname localhost.", "Connecting to 127.0.0.1.", "Connected."}));
 }
 
+TEST(Connect, AConnectTimeoutEndsAConnectTheListenerNeverTakes) {
+  // A listener that never accepts stops answering once its queue is full; a connect then waits for the platform's
+  // retries, and the client's connect time-out ends it.
+  Peer peer({Peer::Sleep(20000)}, 30000);
+  StackUser user;
+  std::vector<std::unique_ptr<TIdTCPClient>> queued;
+  bool timedOut = false;
+  for (int i = 0; i < 40 && !timedOut; ++i) {
+    auto client = std::make_unique<TIdTCPClient>(nullptr);
+    client->SetHost("127.0.0.1");
+    client->SetPort(peer.Port());
+    client->SetConnectTimeout(300);
+    try {
+      client->Connect();
+      queued.push_back(std::move(client));
+    } catch (const EIdConnectTimeout& e) {
+      EXPECT_EQ(e.Message(), "Connect timed out.");
+      EXPECT_FALSE(client->Connected());  // closed so that the pending connect ends
+      timedOut = true;
+    }
+  }
+  EXPECT_TRUE(timedOut) << queued.size() << " connections were all taken";
+}
+
 // ---- writing ----
 
 TEST(Writing, ABufferedHeadLeavesInOneSendLoop) {

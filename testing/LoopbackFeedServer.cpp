@@ -80,7 +80,9 @@ void TLoopbackFeedServer::Run() {
           index = static_cast<int>(requests_.size());
           requests_.push_back(head);
         }
-        const std::string answer = reply_ ? reply_(index, head) : std::string();
+        const std::optional<std::string> reply = reply_ ? reply_(index, head) : std::string();
+        if (!reply) continue;
+        const std::string& answer = *reply;
         if (answer.empty()) {
           closed = true;
           break;

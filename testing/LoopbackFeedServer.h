@@ -1,13 +1,15 @@
 // A small HTTP server on 127.0.0.1 for tests of the whole program: it listens on a given port (the one a test build
 // of the program fetches from; 0 for any), reads each request head, records it, and answers with whatever the test's
-// reply function returns for it (an empty answer closes the connection without a reply). Any number of connections,
-// kept open until the client closes them. It runs on a thread of its own and stops at scope exit.
+// reply function returns for it: an empty answer closes the connection without a reply, and no answer at all
+// (std::nullopt) leaves the connection open and silent, as a stalled server does. Any number of connections, kept
+// open until the client closes them. It runs on a thread of its own and stops at scope exit.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,7 +18,7 @@ class TLoopbackFeedServer {
  public:
   // requestIndex counts the requests received so far, from 0; requestHead is the request line and header lines
   // with the empty line that ends them.
-  using TReplyFunction = std::function<std::string(int requestIndex, const std::string& requestHead)>;
+  using TReplyFunction = std::function<std::optional<std::string>(int requestIndex, const std::string& requestHead)>;
 
   TLoopbackFeedServer(int port, TReplyFunction reply);
   ~TLoopbackFeedServer();

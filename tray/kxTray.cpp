@@ -4,6 +4,11 @@
 
 TShellNotifyIcon kxShellNotifyIcon = &Shell_NotifyIconA;
 
+UINT TaskbarCreatedMessage() {
+  static const UINT message = RegisterWindowMessageA("TaskbarCreated");
+  return message;
+}
+
 void TkxTrayIcon::Assign(const TIcon* source) {
   TIcon::Assign(source);
   tray_->IconChanged();
@@ -152,6 +157,11 @@ void TkxTray::Loaded() {
 }
 
 void TkxTray::Dispatch(TMessage& message) {
+  if (message.Msg == TaskbarCreatedMessage() && message.Msg != 0) {
+    // The shell lost the icon with the rest of the task bar: add it again, exactly as at start.
+    if (Active()) ShowIcon();
+    return;
+  }
   if (message.Msg != kTrayCallbackMessage) return;
   switch (static_cast<UINT>(message.LParam)) {
     case WM_LBUTTONDOWN:

@@ -25,6 +25,10 @@ inline constexpr DWORD kTrayIconDataSize = NOTIFYICONDATAA_V1_SIZE;
 static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "the icon data's first form is 88 bytes on 32-bit Windows");
 #endif
 
+// The message the shell broadcasts to every top-level window when the task bar comes up again (after Explorer
+// restarted): every icon it showed is gone, and a tray that is active adds its icon anew.
+UINT TaskbarCreatedMessage();
+
 // The shell call every tray component makes. A test may put a function here that watches the calls and passes
 // them on to the real one.
 using TShellNotifyIcon = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAA data);

@@ -192,6 +192,31 @@ TEST_F(Tray, WritingActiveRemovesAndAddsAndWritingTheSameValueDoesNothing) {
   EXPECT_TRUE(PumpUntil([&] { return TrayIconCount() == before + 1; }, 3000));
 }
 
+TEST_F(Tray, ATaskBarThatComesUpAgainGetsTheIconAddedAgainOnceUnlessTheTrayIsInactive) {
+  int before = TrayIconCount();
+  TTrayForm form(Application);
+  ASSERT_TRUE(PumpUntil([&] { return TrayIconCount() == before + 1; }, 3000));
+  // As after a restart of the shell: the icon is gone, and the broadcast comes.
+  NOTIFYICONDATAA gone = form.kxTray1->IconData();
+  Shell_NotifyIconA(NIM_DELETE, &gone);
+  ASSERT_TRUE(PumpUntil([&] { return TrayIconCount() == before; }, 3000));
+  shellCalls.clear();
+  PostMessageA(HWND_BROADCAST, TaskbarCreatedMessage(), 0, 0);
+  EXPECT_TRUE(PumpUntil([&] { return TrayIconCount() == before + 1; }, 3000));
+  PumpFor(100);
+  ASSERT_EQ(shellCalls.size(), 1u);
+  EXPECT_EQ(shellCalls[0].message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_STREQ(shellCalls[0].data.szTip, "Brasko tracker by Ulmquist");
+  EXPECT_EQ(shellCalls[0].data.hIcon, form.kxTray1->Icon()->Empty() ? LoadIconA(MainInstance(), "MAINICON")
+                                                                     : form.kxTray1->Icon()->Handle());
+  EXPECT_EQ(TrayIconCount(), before + 1);
+
+  form.kxTray1->SetActive(false);
+  shellCalls.clear();
+  SendMessageA(form.Handle(), TaskbarCreatedMessage(), 0, 0);
+  EXPECT_TRUE(shellCalls.empty());
+}
+
 TEST_F(Tray, RightPressOpensTheRealMenuAtTheMouseAndRunsTheChosenItemAfterItCloses) {
   TTrayForm form(Application);
   int showMenuCalls = 0;
