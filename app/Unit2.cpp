@@ -1,9 +1,15 @@
 #include "app/Unit2.h"
 
+#include <shellapi.h>
+
 #include "gui/ComObj.h"
 #include "rtl/SysUtils.h"
 
 TForm2* Form2 = nullptr;
+
+TForm2::TOpenInDefaultBrowser TForm2::OpenInDefaultBrowser = [](const std::wstring& url) {
+  ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+};
 
 namespace {
 
@@ -35,6 +41,14 @@ TForm2::TForm2(TComponent* owner) : TForm(owner) {
   WebBrowser1->SetName("WebBrowser1");
   WebBrowser1->SetBounds(0, 0, kClientWidth, kClientHeight);
   WebBrowser1->SetTabOrder(0);
+  // The page is drawn for a 96-dpi screen; on a denser one it is zoomed as the window is scaled.
+  WebBrowser1->SetZoom(MulDiv(100, ScreenDpi(), kDesignDpi));
+  // A link opens in the user's default browser: the control's own new window would be the old browser, which
+  // current systems retire.
+  WebBrowser1->OnNewWindow = [](TObject*, const std::wstring& url, bool& cancel) {
+    cancel = true;
+    OpenInDefaultBrowser(url);
+  };
 
   // Switched off before the handler is set: a timer starts as soon as it is enabled with a handler.
   Timer1 = new TTimer(this);

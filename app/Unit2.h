@@ -2,6 +2,7 @@
 // browser control. Showing it slides it down from above the screen's top edge; hiding it slides it back up first.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "app/FeedProcessor.h"
@@ -33,6 +34,11 @@ class TForm2 : public TForm {
 
   // The full path of the page file.
   static std::string PageFileName();
+
+  // Opens a link of the page in the user's default browser, through the shell. A test may put a function here
+  // that watches the call.
+  using TOpenInDefaultBrowser = std::function<void(const std::wstring& url)>;
+  static TOpenInDefaultBrowser OpenInDefaultBrowser;
 
  protected:
   void Loaded() override;

@@ -199,6 +199,16 @@ TEST_F(Unit2Test, FormIsAStayOnTopToolWindowWhoseBrowserFillsTheClientArea) {
   EXPECT_TRUE(EqualRect(&controlRect, &client));
 }
 
+TEST_F(Unit2Test, ALinkThatAsksForANewWindowOpensInTheDefaultBrowser) {
+  std::vector<std::wstring> opened;
+  auto shell = TForm2::OpenInDefaultBrowser;
+  TForm2::OpenInDefaultBrowser = [&](const std::wstring& url) { opened.push_back(url); };
+  bool cancelled = testing_win::RaiseNewWindow3(Form2->WebBrowser1->EventSink(), L"http://127.0.0.1/nieuws/4821");
+  TForm2::OpenInDefaultBrowser = shell;
+  EXPECT_TRUE(cancelled) << "the control opens no window of its own";
+  EXPECT_EQ(opened, std::vector<std::wstring>{L"http://127.0.0.1/nieuws/4821"});
+}
+
 TEST_F(Unit2Test, ShowSlidesDownInFiveStepsToExactlyTheTopCentredOnTheScreen) {
   WritePage({3, 2, 1});
   TMessageBoxCloser boxes;
@@ -541,6 +551,28 @@ TEST_F(Unit2Test, NarrowScreenGivesANegativeLeftTruncatedTowardZero) {
     EXPECT_EQ(expected * 2, difference + 1) << "rounded toward zero, not down";
   }
   ExpectSlideIn(recorder_->Tops());
+}
+
+// On a screen of more than 96 dpi the window and its page grow with it. Runs in a session of its own whose screen is
+// set to 144 dpi; on a 96-dpi screen it is skipped.
+TEST_F(Unit2Test, HighDpiScreenScalesTheWindowAndZoomsThePage) {
+  const int dpi = ScreenDpi();
+  if (dpi == kDesignDpi) {
+    if (std::getenv("BRASKO_EXPECT_DPI") != nullptr) FAIL() << "the screen has " << dpi << " dpi";
+    GTEST_SKIP() << "needs a screen of more than 96 dpi";
+  }
+  if (const char* expected = std::getenv("BRASKO_EXPECT_DPI")) EXPECT_EQ(dpi, std::atoi(expected));
+  RECT client;
+  GetClientRect(Form2->Handle(), &client);
+  EXPECT_EQ(client.right, MulDiv(513, dpi, kDesignDpi));
+  EXPECT_EQ(client.bottom, MulDiv(230, dpi, kDesignDpi));
+  EXPECT_EQ(Form2->WebBrowser1->Zoom(), MulDiv(100, dpi, kDesignDpi));
+  WritePage({1});
+  ShowAndSettle();
+  EXPECT_EQ(Form2->Left(), (GetSystemMetrics(SM_CXSCREEN) - Form2->Width()) / 2);
+  HWND control = Form2->WebBrowser1->ControlWindow();
+  RECT controlRect = ScreenRect(control);
+  EXPECT_EQ(controlRect.right - controlRect.left, client.right) << "the page fills the scaled window";
 }
 
 }  // namespace

@@ -44,6 +44,26 @@ namespace {
 void (*callbackExceptionHandler)(TObject*) noexcept = nullptr;
 }  // namespace
 
+int ScreenDpi() {
+  // The monitor's own value where the system has one (Windows 8.1 on); before that the one value of the system.
+  using TGetDpiForMonitor = HRESULT(WINAPI*)(HMONITOR monitor, int kind, UINT* x, UINT* y);
+  static const auto getDpiForMonitor = [] {
+    HMODULE shcore = LoadLibraryA("shcore.dll");  // stays loaded for the life of the program
+    return shcore ? reinterpret_cast<TGetDpiForMonitor>(GetProcAddress(shcore, "GetDpiForMonitor")) : nullptr;
+  }();
+  UINT x = 0, y = 0;
+  if (getDpiForMonitor != nullptr &&
+      SUCCEEDED(getDpiForMonitor(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), 0, &x, &y)) && x > 0) {
+    return static_cast<int>(x);
+  }
+  struct TScreenDC {
+    HDC dc = GetDC(nullptr);
+    ~TScreenDC() { ReleaseDC(nullptr, dc); }
+  } screen;
+  int dpi = GetDeviceCaps(screen.dc, LOGPIXELSX);
+  return dpi > 0 ? dpi : kDesignDpi;
+}
+
 void SetCallbackExceptionHandler(void (*handler)(TObject* sender) noexcept) { callbackExceptionHandler = handler; }
 
 void HandleCallbackException(TObject* sender) noexcept {

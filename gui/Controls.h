@@ -79,5 +79,12 @@ class TUtilWindow {
   THandler handler_;
 };
 
+// Forms are designed in pixels of a screen of this many dots per inch.
+inline constexpr int kDesignDpi = 96;
+// The dots per inch of the primary monitor, where the program's windows appear.
+int ScreenDpi();
+// A length in designed pixels, in pixels of the primary monitor.
+inline int ScaleToScreen(int designPixels) { return MulDiv(designPixels, ScreenDpi(), kDesignDpi); }
+
 // The module instance of the running executable.
 HINSTANCE MainInstance();

@@ -43,6 +43,9 @@ void RegisterWindowClass(const char* name, WNDPROC procedure) {
   RegisterClassA(&wc);
 }
 
+// WM_DPICHANGED, which the headers of older systems lack.
+constexpr UINT kDpiChangedMessage = 0x02E0;
+
 // The application object lives from the program's start to its very end. It is never freed: windows and timers can
 // still call into it while other objects are being destroyed at exit. Its shutdown runs at exit (or at Halt).
 struct TApplicationHolder {
@@ -407,6 +410,13 @@ void TForm::SetClientHeight(int height) {
 }
 
 void TForm::Loaded() {
+  // The description's pixels are those of a 96-dpi screen. On a denser one every place and size grows with it, so
+  // the window keeps its designed size to the eye and the system need not stretch it (which would blur it).
+  if (ScreenDpi() != kDesignDpi) {
+    SetBounds(ScaleToScreen(left_), ScaleToScreen(top_), ScaleToScreen(width_), ScaleToScreen(height_));
+    if (pendingClientWidth_ >= 0) pendingClientWidth_ = ScaleToScreen(pendingClientWidth_);
+    if (pendingClientHeight_ >= 0) pendingClientHeight_ = ScaleToScreen(pendingClientHeight_);
+  }
   TComponent::Loaded();
   int width = pendingClientWidth_;
   int height = pendingClientHeight_;
@@ -588,6 +598,13 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       Close();
       return 0;
+    case kDpiChangedMessage: {
+      // Moved to a monitor of another density (or its setting changed): take the place the system suggests for it.
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(handle_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    }
     case WM_QUERYENDSESSION:
       // A log-off or shut-down asks every window; the form answers as it answers a close.
       return CloseQuery() ? TRUE : FALSE;

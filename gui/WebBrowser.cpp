@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "gui/Controls.h"
+
 namespace {
 
 // Cuts trailing periods and control characters and blanks; the error box appends its own period.
@@ -209,6 +211,62 @@ std::wstring AnsiToWide(const std::string& text) {
   return result;
 }
 
+// Receives the control's events. Only the new-window request and the end of a page's loading matter here; every
+// other event is taken and ignored. The control may call it after the host went, so it forgets its owner then.
+class TWebBrowserEvents final : public IDispatch {
+ public:
+  explicit TWebBrowserEvents(TWebBrowser* owner) : owner_(owner) {}
+  void Detach() { owner_ = nullptr; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (!object) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, kWebBrowserEvents2Id)) {
+      *object = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (count) *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    // This frame belongs to the control: nothing may leave it.
+    try {
+      if (owner_ == nullptr) return S_OK;
+      if (id == kDispIdDocumentComplete) owner_->ApplyZoom();
+      // The arguments come last first: the address, its context, the flags, the cancel flag, the new window.
+      if (id == kDispIdNewWindow3 && params != nullptr && params->cArgs == 5 && owner_->OnNewWindow) {
+        VARIANT& url = params->rgvarg[0];
+        VARIANT& cancel = params->rgvarg[3];
+        if (V_VT(&url) != VT_BSTR || V_VT(&cancel) != (VT_BOOL | VT_BYREF)) return S_OK;
+        bool cancelled = false;
+        owner_->OnNewWindow(owner_, std::wstring(V_BSTR(&url), SysStringLen(V_BSTR(&url))), cancelled);
+        if (cancelled) *V_BOOLREF(&cancel) = VARIANT_TRUE;
+      }
+    } catch (...) {
+      HandleCallbackException(owner_);
+    }
+    return S_OK;
+  }
+
+ private:
+  TWebBrowser* owner_;
+  std::atomic<ULONG> references_{1};
+};
+
 TWebBrowser::TWebBrowser(TComponent* owner) : TComponent(owner), navigateCall_(&TWebBrowser::DirectNavigateCall) {}
 
 TWebBrowser::~TWebBrowser() {
@@ -217,6 +275,10 @@ TWebBrowser::~TWebBrowser() {
     oleObject_->Close(OLECLOSE_NOSAVE);
     oleObject_->SetClientSite(nullptr);
   }
+  if (eventSource_) eventSource_->Unadvise(eventCookie_);
+  eventSource_.Reset();
+  if (events_) events_->Detach();
+  events_.Reset();
   browser_.Reset();
   inPlaceObject_.Reset();
   oleObject_.Reset();
@@ -239,6 +301,25 @@ void TWebBrowser::CreateControl() {
   OleSetContainedObject(object.Get(), TRUE);
   oleObject_ = std::move(object);
   site_ = std::move(site);
+  // Events are a help, not a need: a control that offers none still shows pages.
+  events_ = TComPtr<TWebBrowserEvents>(new TWebBrowserEvents(this));
+  TComPtr<IConnectionPointContainer> sources = oleObject_.As<IConnectionPointContainer>(IID_IConnectionPointContainer);
+  TComPtr<IConnectionPoint> source;
+  if (sources && SUCCEEDED(sources->FindConnectionPoint(kWebBrowserEvents2Id, source.Put())) &&
+      SUCCEEDED(source->Advise(static_cast<IDispatch*>(events_.Get()), &eventCookie_))) {
+    eventSource_ = std::move(source);
+  }
+}
+
+IDispatch* TWebBrowser::EventSink() const { return events_.Get(); }
+
+void TWebBrowser::ApplyZoom() {
+  if (zoom_ == 100 || !browser_) return;
+  VARIANT percent;
+  VariantInit(&percent);
+  V_VT(&percent) = VT_I4;
+  V_I4(&percent) = zoom_;
+  browser_->ExecWB(static_cast<OLECMDID>(kOleCmdIdOpticalZoom), OLECMDEXECOPT_DONTPROMPTUSER, &percent, nullptr);
 }
 
 void TWebBrowser::Activate() {

@@ -6,6 +6,7 @@
 #include <windows.h>
 // After windows.h, which they build on.
 #include <exdisp.h>
+#include <ocidl.h>
 #include <oleidl.h>
 
 #include <functional>
@@ -114,7 +115,16 @@ inline constexpr int kNavNoHistory = 2;
 inline constexpr int kNavNoReadFromCache = 4;
 inline constexpr int kNavNoWriteToCache = 8;
 
+// The control's event interface, and the two events a host here answers.
+inline constexpr GUID kWebBrowserEvents2Id = {
+    0x34A715A0, 0x6587, 0x11D0, {0x92, 0x4A, 0x00, 0x20, 0xAF, 0xC7, 0xAC, 0x4D}};
+inline constexpr DISPID kDispIdDocumentComplete = 259;
+inline constexpr DISPID kDispIdNewWindow3 = 273;
+// The control's command for the zoom of the whole page (text and images alike), in percent.
+inline constexpr int kOleCmdIdOpticalZoom = 63;
+
 class TWebBrowserSite;
+class TWebBrowserEvents;
 
 class TWebBrowser : public TComponent {
  public:
@@ -157,17 +167,33 @@ class TWebBrowser : public TComponent {
   // The address of the page the control shows or is loading.
   std::wstring LocationURL();
 
+  // The control asks for a window of its own for a link (the page's links each name a window of their own). With a
+  // handler the handler decides; setting cancel keeps the control from opening that window itself. Runs on the
+  // GUI thread from the control's event; an exception leaving it goes to the default handler.
+  std::function<void(TObject* sender, const std::wstring& url, bool& cancel)> OnNewWindow;
+
+  // The zoom every page gets once it has loaded, in percent (100, the default: as the page is drawn).
+  int Zoom() const { return zoom_; }
+  void SetZoom(int percent) { zoom_ = percent; }
+
+  // The object the control reports its events to (DWebBrowserEvents2), connected when the control is made.
+  IDispatch* EventSink() const;
+  // Whether the control took the sink (a control may offer no events).
+  bool EventsConnected() const { return static_cast<bool>(eventSource_); }
+
   void SetNavigateCall(TNavigateCall call);
   static HRESULT DirectNavigateCall(IWebBrowser2* control, BSTR url, VARIANT* flags, VARIANT* targetFrameName,
                                     VARIANT* postData, VARIANT* headers);
 
  private:
   friend class TWebBrowserSite;
+  friend class TWebBrowserEvents;
 
   void CreateControl();
   void Activate();
   void Deactivate();
   void ApplyBounds();
+  void ApplyZoom();
   static LRESULT CALLBACK ParentSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                              DWORD_PTR data);
   static constexpr UINT_PTR kParentSubclassId = 0x57420001;
@@ -177,7 +203,11 @@ class TWebBrowser : public TComponent {
   bool alignClient_ = true;
   int tabOrder_ = 0;
   bool active_ = false;
+  int zoom_ = 100;
   TComPtr<TWebBrowserSite> site_;
+  TComPtr<TWebBrowserEvents> events_;
+  TComPtr<IConnectionPoint> eventSource_;
+  DWORD eventCookie_ = 0;
   TComPtr<IOleObject> oleObject_;
   TComPtr<IOleInPlaceObject> inPlaceObject_;
   TComPtr<IWebBrowser2> browser_;

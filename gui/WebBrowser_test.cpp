@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "testing/TestSupport.h"
 #include "testing/WinTestUtils.h"
@@ -262,6 +263,26 @@ TEST_F(WebBrowserTest, RefusalDoesNotBorrowADescriptionLeftFromEarlier) {
   SetThreadErrorDescription(L"Something unrelated went wrong");
   browser.SetNavigateCall([](IWebBrowser2*, BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*) { return S_FALSE; });
   EXPECT_NO_THROW(browser.Navigate(L"C:\\page.html", 14));
+}
+
+TEST_F(WebBrowserTest, TheControlReportsToTheEventSinkAndANewWindowGoesToTheHandler) {
+  THostWindow host(513, 230);
+  TWebBrowser browser(nullptr);
+  browser.SetParentWindow(host.Handle());
+  IDispatch* sink = browser.EventSink();
+  ASSERT_NE(sink, nullptr);
+  EXPECT_TRUE(browser.EventsConnected()) << "the real control took the sink";
+
+  EXPECT_FALSE(testing_win::RaiseNewWindow3(sink, L"http://127.0.0.1/nieuws/7")) << "no handler: the control decides";
+  std::vector<std::wstring> asked;
+  browser.OnNewWindow = [&](TObject* sender, const std::wstring& url, bool& cancel) {
+    EXPECT_EQ(sender, &browser);
+    asked.push_back(url);
+    cancel = url.find(L"/nieuws/") != std::wstring::npos;
+  };
+  EXPECT_TRUE(testing_win::RaiseNewWindow3(sink, L"http://127.0.0.1/nieuws/7"));
+  EXPECT_FALSE(testing_win::RaiseNewWindow3(sink, L"http://127.0.0.1/other"));
+  EXPECT_EQ(asked, (std::vector<std::wstring>{L"http://127.0.0.1/nieuws/7", L"http://127.0.0.1/other"}));
 }
 
 TEST_F(WebBrowserTest, ThreadWithoutComponentLibraryCannotCreateTheControl) {

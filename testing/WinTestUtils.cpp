@@ -268,6 +268,31 @@ DWORD TChildProcess::ExitCode() const {
   return code;
 }
 
+bool RaiseNewWindow3(IDispatch* sink, const std::wstring& url) {
+  VARIANT_BOOL cancel = VARIANT_FALSE;
+  IDispatch* newWindow = nullptr;
+  BSTR address = SysAllocString(url.c_str());
+  BSTR context = SysAllocString(L"file:///C:/htmlAll.html");
+  VARIANTARG args[5];
+  for (VARIANTARG& arg : args) VariantInit(&arg);
+  // Last argument first: the address, its context, the flags, the cancel flag, the new window.
+  V_VT(&args[0]) = VT_BSTR;
+  V_BSTR(&args[0]) = address;
+  V_VT(&args[1]) = VT_BSTR;
+  V_BSTR(&args[1]) = context;
+  V_VT(&args[2]) = VT_I4;
+  V_I4(&args[2]) = 0;
+  V_VT(&args[3]) = VT_BOOL | VT_BYREF;
+  V_BOOLREF(&args[3]) = &cancel;
+  V_VT(&args[4]) = VT_DISPATCH | VT_BYREF;
+  V_DISPATCHREF(&args[4]) = &newWindow;
+  DISPPARAMS params = {args, nullptr, 5, 0};
+  sink->Invoke(273, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+  SysFreeString(address);
+  SysFreeString(context);
+  return cancel == VARIANT_TRUE;
+}
+
 std::string TestProgramDirectory() {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);

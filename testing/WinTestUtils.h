@@ -4,6 +4,8 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <oaidl.h>
 
 #include <atomic>
 #include <functional>
@@ -120,6 +122,10 @@ class TChildProcess {
   HANDLE process_ = nullptr;
   DWORD id_ = 0;
 };
+
+// Calls an event sink of the browser control as the control does when a link asks for a new window; returns the
+// cancel flag the sink left.
+bool RaiseNewWindow3(IDispatch* sink, const std::wstring& url);
 
 // The directory of the running test program, with a trailing separator.
 std::string TestProgramDirectory();
