@@ -160,6 +160,11 @@ class EIdNotEnoughDataInBuffer : public EIdTCPConnectionError {
  public:
   using EIdTCPConnectionError::EIdTCPConnectionError;
 };
+// A TLS session that could not be made: the handshake failed, or the server's certificate was refused.
+class EIdTLSError : public EIdException {
+ public:
+  using EIdException::EIdException;
+};
 class EIdIOHandlerPropInvalid : public EIdTCPConnectionError {
  public:
   using EIdTCPConnectionError::EIdTCPConnectionError;

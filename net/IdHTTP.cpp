@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "net/IdGlobalProtocols.h"
+#include "net/IdSSLIOHandlerSocket.h"
 #include "net/IdResourceStrings.h"
 #include "rtl/SysUtils.h"
 
@@ -541,14 +542,20 @@ bool TIdHTTP::KeptConnectionUsable() {
 
 void TIdHTTP::ConnectToHost(TIdHTTPRequest& request, TIdHTTPResponse& response) {
   if (!proxyParams_->ProxyServer().empty()) throw EIdException(RSHTTPProxyNotSupported);
-  request.SetUseProxy(ctNormal);
+  const bool secure = SameText(uri_->Protocol(), "https");
+  // Over TLS the cookie store is told the connection is secure, so cookies marked "secure" go only there.
+  request.SetUseProxy(secure ? ctSSL : ctNormal);
   const int port = StrToInt(uri_->Port());
-  if (!SameText(Host(), uri_->Host()) || Port() != port) {
+  if (!SameText(Host(), uri_->Host()) || Port() != port || secure != UseTLS()) {
     if (Connected()) Disconnect();
     SetHost(uri_->Host());
     SetPort(port);
+    SetUseTLS(secure);
   }
-  if (SameText(uri_->Protocol(), "https")) throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid);
+  // A handler given from outside must itself speak TLS for an https address.
+  if (secure && IOHandler() != nullptr && dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler()) == nullptr) {
+    throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid);
+  }
   if (protocolVersion_ == pv1_0) request.SetConnection("Keep-Alive");
 
   if (!response.KeepAlive() || !KeptConnectionUsable()) Disconnect();

@@ -3,7 +3,9 @@
 // carried which request and what Cookie header came with it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -12,6 +14,8 @@
 #include "net/IdHTTP.h"
 #include "rtl/SysUtils.h"
 #include "testing/LoopbackNginx.h"
+#include "testing/ScriptedPeer.h"
+#include "testing/TestSupport.h"
 
 namespace {
 
@@ -65,7 +69,7 @@ class NginxTest : public ::testing::Test {
     ASSERT_TRUE(server_->Start("site=brasko; path=/", keepAliveSeconds)) << server_->Error();
   }
   std::string Url(const std::string& path = "/flashfeed.dsp") const {
-    return "http://127.0.0.1:" + std::to_string(server_->Port()) + path;
+    return scheme_ + "://127.0.0.1:" + std::to_string(server_->Port()) + path;
   }
   // nginx logs a request after its reply has gone out, so the log may lag behind the client for a moment.
   std::vector<LogLine> Log(size_t expectedLines) const {
@@ -79,6 +83,7 @@ class NginxTest : public ::testing::Test {
 
   std::unique_ptr<TLoopbackNginx> server_;
   TIdHTTP http_{nullptr};
+  std::string scheme_ = "http";
 };
 
 TEST_F(NginxTest, TwoFetchesShareOneConnectionAndTheSecondCarriesTheCookie) {
@@ -145,6 +150,81 @@ TEST_F(NginxTest, ALargeBodyArrivesByteForByte) {
   const std::vector<LogLine> log = Log(2);
   ASSERT_EQ(log.size(), 2u) << server_->AccessLog();
   EXPECT_EQ(log[0].connection, log[1].connection);
+}
+
+// ---- the same over TLS, with a certificate authority made for the test and trusted by this test program only ----
+
+class NginxTLSTest : public NginxTest {
+ protected:
+  void SetUp() override {
+    NginxTest::SetUp();
+    if (IsSkipped()) return;
+    certificates_ = ExecutableDirectory() + "certificates/";
+    const std::string make = std::string(BRASKO_MAKE_TEST_CERTIFICATES) + " '" + certificates_ + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0) << make;
+    setenv("SSL_CERT_FILE", (certificates_ + "ca.pem").c_str(), 1);
+    scheme_ = "https";
+  }
+  void StartWith(const std::string& certificate, const std::string& cookie = "site=brasko; path=/; secure") {
+    server_->SetTLS(certificates_ + certificate + ".pem", certificates_ + certificate + ".key");
+    ASSERT_TRUE(server_->Start(cookie)) << server_->Error();
+  }
+  std::string certificates_;
+};
+
+TEST_F(NginxTLSTest, TwoFetchesShareOneTLSConnectionAndTheSecondCarriesTheSecureCookie) {
+  StartWith("good");
+  EXPECT_EQ(http_.Get(Url()), Feed());
+  EXPECT_EQ(http_.Get(Url()), Feed());
+  const std::vector<LogLine> log = Log(2);
+  ASSERT_EQ(log.size(), 2u) << server_->AccessLog();
+  EXPECT_EQ(log[0].connection, log[1].connection);
+  EXPECT_EQ(log[1].requestOnConnection, 2);
+  EXPECT_EQ(log[1].cookie, "site=brasko");
+  EXPECT_EQ(http_.Port(), server_->Port());
+}
+
+TEST_F(NginxTLSTest, ChunkedAndLargeBodiesArriveWholeOverTLS) {
+  std::string page = "<html>";
+  for (int i = 0; i < 3000; ++i) page += "regel " + std::to_string(i) + "\r\n";
+  server_->WriteDocument("chunked/page.html", page + "</html>");
+  std::string large(3u << 20, '\0');
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 7919u) >> 3);
+  server_->WriteDocument("large.bin", large);
+  StartWith("good");
+  std::vector<std::string> statuses;
+  http_.OnStatus = [&](TObject*, TIdStatus, const std::string& text) { statuses.push_back(text); };
+  EXPECT_EQ(http_.Get(Url("/chunked/page.html")), page + "</html>");
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Chunk Started"), statuses.end()) << "sent in chunks";
+  EXPECT_TRUE(http_.Get(Url("/large.bin")) == large);
+}
+
+TEST_F(NginxTLSTest, RefusedCertificatesFailWithAReasonThatNamesTheHost) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"untrusted", "The certificate of 127.0.0.1 is not trusted."},
+      {"expired", "The certificate of 127.0.0.1 has expired or is not valid yet."},
+      {"othername", "The certificate of 127.0.0.1 is made out for another name."},
+  };
+  for (const auto& [certificate, message] : cases) {
+    SCOPED_TRACE(certificate);
+    server_->Stop();
+    StartWith(certificate);
+    EXPECT_EQ(MessageOf<EIdTLSError>([&] { http_.Get(Url()); }), message);
+    EXPECT_FALSE(http_.Connected());
+  }
+  EXPECT_EQ(ParseAccessLog(server_->AccessLog()).size(), 0u) << "no request went out";
+}
+
+TEST_F(NginxTLSTest, APeerThatIsNoTLSServerFailsTheHandshakeWithoutHanging) {
+  const std::vector<ScriptedPeer::Step> peers[] = {
+      {ScriptedPeer::Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"), ScriptedPeer::Sleep(3000)},
+      {ScriptedPeer::ExpectBytes(10), ScriptedPeer::Close()},
+  };
+  for (const auto& script : peers) {
+    ScriptedPeer peer(script);
+    EXPECT_EQ(MessageOf<EIdTLSError>([&] { http_.Get("https://127.0.0.1:" + std::to_string(peer.Port()) + "/"); }),
+              "No secure connection to 127.0.0.1 could be made.");
+  }
 }
 
 }  // namespace

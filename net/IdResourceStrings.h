@@ -99,3 +99,11 @@ inline constexpr const char RSHTTPRequestBodyNotSupported[] = "Requests with a b
 inline constexpr const char RSHTTPProxyNotSupported[] = "Connections through a proxy are not supported.";
 inline constexpr const char RSHTTPHeaderBlockTooLarge[] = "Reply header too large.";
 }  // namespace IdResourceStrings
+
+// TLS texts, each formatted with the server's host name.
+namespace IdResourceStrings {
+inline constexpr const char RSTLSNotTrusted[] = "The certificate of %s is not trusted.";
+inline constexpr const char RSTLSExpired[] = "The certificate of %s has expired or is not valid yet.";
+inline constexpr const char RSTLSWrongName[] = "The certificate of %s is made out for another name.";
+inline constexpr const char RSTLSFailed[] = "No secure connection to %s could be made.";
+}  // namespace IdResourceStrings

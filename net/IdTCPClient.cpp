@@ -3,6 +3,7 @@
 #include "net/IdException.h"
 #include "net/IdIOHandlerSocket.h"
 #include "net/IdResourceStrings.h"
+#include "net/IdSSLIOHandlerSocket.h"
 
 void TIdTCPClient::Connect(int timeoutMs) {
   if (ioHandler_ != nullptr && ioHandler_->Connected()) {
@@ -10,7 +11,7 @@ void TIdTCPClient::Connect(int timeoutMs) {
   }
   if (ioHandler_ == nullptr) {
     // Owned through the component owner: this component (or its owner's clean-up) frees it.
-    auto* handler = new TIdIOHandlerSocket(this);
+    TIdIOHandlerSocket* handler = useTLS_ ? new TIdSSLIOHandlerSocket(this) : new TIdIOHandlerSocket(this);
     handler->OnStatus = OnStatus;
     ioHandler_ = handler;
     freeIOHandlerOnDisconnect_ = true;

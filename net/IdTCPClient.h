@@ -32,6 +32,9 @@ class TIdTCPClient : public TIdTCPConnection {
   // The time a connect with the default time-out may take: TimeoutDefault (the default) leaves it to the
   // platform's own connect; any other value makes a timed connect, which raises EIdConnectTimeout when it runs out.
   int ConnectTimeout() const { return connectTimeout_; }
+  // Whether the I/O handler a connect makes for itself speaks TLS (TIdSSLIOHandlerSocket) or plain TCP.
+  bool UseTLS() const { return useTLS_; }
+  void SetUseTLS(bool useTLS) { useTLS_ = useTLS; }
   void SetConnectTimeout(int timeoutMs) { connectTimeout_ = timeoutMs; }
 
   TNotifyEvent OnConnected;
@@ -47,4 +50,5 @@ class TIdTCPClient : public TIdTCPConnection {
   std::string host_;
   int port_ = 0;
   int connectTimeout_ = TimeoutDefault;
+  bool useTLS_ = false;
 };

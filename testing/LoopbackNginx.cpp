@@ -93,6 +93,10 @@ bool TLoopbackNginx::Installed() {
 }
 
 void TLoopbackNginx::WriteDocument(const std::string& relativePath, const std::string& bytes) const {
+#if !defined(_WIN32)
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(folder_ + "/www/" + relativePath).parent_path(), ignored);
+#endif
   std::ofstream out(folder_ + "/www/" + relativePath, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
@@ -149,8 +153,13 @@ bool TLoopbackNginx::StartOnce(int port, const std::string& setCookie, int keepA
        << "  types { text/xml dsp xml; text/html html; }\n"
        << "  default_type application/octet-stream;\n"
        << "  server {\n"
-       << "    listen 127.0.0.1:" << port << ";\n"
-       << "    root " << f << "/www;\n"
+       << "    listen 127.0.0.1:" << port << (tlsCertificate_.empty() ? "" : " ssl") << ";\n";
+  if (!tlsCertificate_.empty()) {
+    conf << "    ssl_certificate " << tlsCertificate_ << ";\n"
+         << "    ssl_certificate_key " << tlsKey_ << ";\n";
+  }
+  conf << "    root " << f << "/www;\n"
+       << "    location /chunked/ { ssi on; }\n"
        << "    location = /flashfeed.dsp {\n";
   if (!setCookie.empty()) conf << "      add_header Set-Cookie \"" << setCookie << "\";\n";
   conf << "    }\n"

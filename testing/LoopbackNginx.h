@@ -21,10 +21,17 @@ class TLoopbackNginx {
 
   // Writes the configuration and starts the server on a port the system reported free, retrying with another port
   // when that one was taken in between. Keep-alive is on (an idle connection is closed after keepAliveSeconds, and
-  // there is no request limit worth mentioning), and every reply for "/flashfeed.dsp" carries the header
-  // "Set-Cookie: <setCookie>" when setCookie is not empty. Returns false and fills Error() when the server does not
+  // there is no request limit worth mentioning), every reply for "/flashfeed.dsp" carries the header
+  // "Set-Cookie: <setCookie>" when setCookie is not empty, and documents below "/chunked/" go out in chunks (their
+  // length is not known in advance). Returns false and fills Error() when the server does not
   // come up within a few seconds.
   bool Start(const std::string& setCookie = "site=brasko; path=/", int keepAliveSeconds = 75);
+
+  // Serves TLS with this certificate and key (files) from the next Start on; empty names: plain HTTP.
+  void SetTLS(const std::string& certificateFile, const std::string& keyFile) {
+    tlsCertificate_ = certificateFile;
+    tlsKey_ = keyFile;
+  }
 
   // Stops the server (a bounded wait, then a kill). Safe to call twice.
   void Stop();
@@ -42,6 +49,8 @@ class TLoopbackNginx {
 
   std::string folder_;
   std::string error_;
+  std::string tlsCertificate_;
+  std::string tlsKey_;
   int port_ = 0;
   long pid_ = 0;
 };
