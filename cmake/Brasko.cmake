@@ -17,14 +17,15 @@ macro(brasko_setup_gtest)
   include(GoogleTest)
 endmacro()
 
-# brasko_add_test(<target> SOURCES <files...> LIBS <libraries...> [ENVIRONMENT <VAR=value...>] [TIMEOUT <s>])
+# brasko_add_test(<target> SOURCES <files...> LIBS <libraries...> [ENVIRONMENT <VAR=value...>] [TIMEOUT <s>]
+#                 [FIXTURES <ctest fixtures the tests need>])
 # Builds a GoogleTest program and registers each of its test cases with ctest. Windows programs run through Wine
 # (the cross-compiling emulator); their test list is read when ctest runs, inside the Wine session.
 function(brasko_add_test target)
   if(NOT BRASKO_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;FIXTURES" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
@@ -34,16 +35,20 @@ function(brasko_add_test target)
   if(ARG_ENVIRONMENT)
     list(APPEND properties ENVIRONMENT "${ARG_ENVIRONMENT}")
   endif()
+  if(ARG_FIXTURES)
+    list(APPEND properties FIXTURES_REQUIRED "${ARG_FIXTURES}")
+  endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                        PROPERTIES ${properties})
 endfunction()
 
-# brasko_module(<library> [TESTS <test-target>] [EXCLUDE <regex...>] [LIBS <libraries...>])
+# brasko_module(<library> [TESTS <test-target>] [EXCLUDE <regex...>] [LIBS <libraries...>] [TEST_LIBS <...>]
+#               [TEST_ENVIRONMENT <VAR=value...>] [TEST_FIXTURES <fixtures...>])
 # A module folder's library holds every .cpp of the folder except its *_test.cpp files (and those matching EXCLUDE);
 # its tests are every *_test.cpp of the folder, in one test program. A folder with no sources yet gives an interface
 # library, so a module can be started without touching the build.
 function(brasko_module library)
-  cmake_parse_arguments(ARG "" "TESTS" "EXCLUDE;LIBS;TEST_LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TESTS" "EXCLUDE;LIBS;TEST_LIBS;TEST_ENVIRONMENT;TEST_FIXTURES" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
   foreach(pattern ${ARG_EXCLUDE})
@@ -59,7 +64,8 @@ function(brasko_module library)
   if(ARG_TESTS)
     file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
     if(tests)
-      brasko_add_test(${ARG_TESTS} SOURCES ${tests} LIBS ${library} ${ARG_TEST_LIBS})
+      brasko_add_test(${ARG_TESTS} SOURCES ${tests} LIBS ${library} ${ARG_TEST_LIBS}
+                      ENVIRONMENT ${ARG_TEST_ENVIRONMENT} FIXTURES ${ARG_TEST_FIXTURES})
     endif()
   endif()
 endfunction()

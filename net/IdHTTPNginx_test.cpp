@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -16,6 +17,9 @@
 #include "testing/LoopbackNginx.h"
 #include "testing/ScriptedPeer.h"
 #include "testing/TestSupport.h"
+#if defined(_WIN32)
+#include "testing/WinTestUtils.h"
+#endif
 
 namespace {
 
@@ -162,7 +166,9 @@ class NginxTLSTest : public NginxTest {
     certificates_ = ExecutableDirectory() + "certificates/";
     const std::string make = std::string(BRASKO_MAKE_TEST_CERTIFICATES) + " '" + certificates_ + "'";
     ASSERT_EQ(std::system(make.c_str()), 0) << make;
+#if !defined(_WIN32)  // (nginx runs only beside the native build)
     setenv("SSL_CERT_FILE", (certificates_ + "ca.pem").c_str(), 1);
+#endif
     scheme_ = "https";
   }
   void StartWith(const std::string& certificate, const std::string& cookie = "site=brasko; path=/; secure") {
@@ -215,9 +221,11 @@ TEST_F(NginxTLSTest, RefusedCertificatesFailWithAReasonThatNamesTheHost) {
   EXPECT_EQ(ParseAccessLog(server_->AccessLog()).size(), 0u) << "no request went out";
 }
 
-TEST_F(NginxTLSTest, APeerThatIsNoTLSServerFailsTheHandshakeWithoutHanging) {
+TEST(TLSHandshake, APeerThatIsNoTLSServerFailsTheHandshakeWithoutHanging) {
+  TIdHTTP http_(nullptr);
+  http_.SetReadTimeout(kTestReadTimeoutMs);
   const std::vector<ScriptedPeer::Step> peers[] = {
-      {ScriptedPeer::Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"), ScriptedPeer::Sleep(3000)},
+      {ScriptedPeer::Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"), ScriptedPeer::Close()},
       {ScriptedPeer::ExpectBytes(10), ScriptedPeer::Close()},
   };
   for (const auto& script : peers) {
@@ -226,5 +234,66 @@ TEST_F(NginxTLSTest, APeerThatIsNoTLSServerFailsTheHandshakeWithoutHanging) {
               "No secure connection to 127.0.0.1 could be made.");
   }
 }
+
+#if defined(_WIN32)
+// ---- the system's own TLS under Wine, against the nginx that ctest started, its authority trusted in the prefix ----
+
+class WineTLSTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* folder = std::getenv("BRASKO_TLS_NGINX");
+    if (folder == nullptr) GTEST_SKIP() << "runs under ctest, which starts the TLS server";
+    folder_ = folder;
+    ASSERT_TRUE(testing_win::TrustTestAuthority(testing_win::WinePath(folder_ + "/certificates/ca.pem")));
+    std::istringstream ports(ReadFile(testing_win::WinePath(folder_ + "/ports")));
+    for (int port; ports >> port;) ports_.push_back(port);
+    ASSERT_EQ(ports_.size(), 4u);
+    http_.SetReadTimeout(kTestReadTimeoutMs);
+  }
+  void WriteDocument(const std::string& path, const std::string& bytes) const {
+    std::ofstream(testing_win::WinePath(folder_ + "/www/" + path), std::ios::binary) << bytes;
+  }
+  std::string Url(int server, const std::string& path = "/flashfeed.dsp") const {
+    return "https://localhost:" + std::to_string(ports_[static_cast<size_t>(server)]) + path;
+  }
+  std::vector<LogLine> Log() const { return ParseAccessLog(ReadFile(testing_win::WinePath(folder_ + "/access.log"))); }
+
+  std::string folder_;
+  std::vector<int> ports_;  // good, untrusted, expired, othername
+  TIdHTTP http_{nullptr};
+};
+
+TEST_F(WineTLSTest, TwoFetchesShareOneTLSConnectionWithTheSecureCookieAndChunksArriveWhole) {
+  WriteDocument("flashfeed.dsp", Feed());
+  std::string page = "<html>";
+  for (int i = 0; i < 3000; ++i) page += "regel " + std::to_string(i) + "\r\n";
+  WriteDocument("chunked/page.html", page);
+  const size_t before = Log().size();
+  EXPECT_EQ(http_.Get(Url(0)), Feed());
+  EXPECT_EQ(http_.Get(Url(0)), Feed());
+  EXPECT_EQ(http_.Get(Url(0, "/chunked/page.html")), page);
+  std::vector<LogLine> log = Log();
+  for (int i = 0; i < 500 && log.size() < before + 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    log = Log();
+  }
+  ASSERT_EQ(log.size(), before + 3);
+  EXPECT_EQ(log[before].connection, log[before + 1].connection);
+  EXPECT_EQ(log[before + 1].requestOnConnection, log[before].requestOnConnection + 1);
+  EXPECT_EQ(log[before + 1].cookie, "site=brasko");
+}
+
+TEST_F(WineTLSTest, RefusedCertificatesFailWithAReasonThatNamesTheHost) {
+  const std::pair<int, std::string> cases[] = {
+      {1, "The certificate of localhost is not trusted."},
+      {2, "The certificate of localhost has expired or is not valid yet."},
+      {3, "The certificate of localhost is made out for another name."},
+  };
+  for (const auto& [server, message] : cases) {
+    EXPECT_EQ(MessageOf<EIdTLSError>([&] { http_.Get(Url(server)); }), message);
+    EXPECT_FALSE(http_.Connected());
+  }
+}
+#endif
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "testing/WinTestUtils.h"
 
+#include <wincrypt.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 
 namespace testing_win {
@@ -291,6 +294,38 @@ bool RaiseNewWindow3(IDispatch* sink, const std::wstring& url) {
   SysFreeString(address);
   SysFreeString(context);
   return cancel == VARIANT_TRUE;
+}
+
+bool TrustTestAuthority(const std::string& pemFile) {
+  auto failed = [](const char* step) {
+    std::fprintf(stderr, "TrustTestAuthority: %s failed (%lu)\n", step, GetLastError());
+    return false;
+  };
+  HANDLE file = CreateFileA(pemFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return failed("opening the file");
+  char pem[16384];
+  DWORD length = 0;
+  ReadFile(file, pem, sizeof pem, &length, nullptr);
+  CloseHandle(file);
+  BYTE der[16384];
+  DWORD derLength = sizeof der;
+  if (!CryptStringToBinaryA(pem, length, CRYPT_STRING_BASE64HEADER, der, &derLength, nullptr, nullptr)) {
+    return failed("reading the certificate");
+  }
+  HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+  if (root == nullptr) return failed("opening the root store");
+  BOOL added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der, derLength,
+                                                CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  CertCloseStore(root, 0);
+  return added != FALSE || failed("adding the certificate");
+}
+
+std::string WinePath(const std::string& unixPath) {
+  std::string path = "Z:" + unixPath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
 }
 
 std::string TestProgramDirectory() {

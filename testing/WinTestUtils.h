@@ -127,6 +127,12 @@ class TChildProcess {
 // cancel flag the sink left.
 bool RaiseNewWindow3(IDispatch* sink, const std::wstring& url);
 
+// Makes the certificate authority in the PEM file trusted by this Wine prefix (the machine's root store); true when
+// it is.
+bool TrustTestAuthority(const std::string& pemFile);
+// The Windows path of a Unix path, through Wine's drive Z:.
+std::string WinePath(const std::string& unixPath);
+
 // The directory of the running test program, with a trailing separator.
 std::string TestProgramDirectory();
 
