@@ -76,7 +76,7 @@ std::string ItemLine(int index, const std::string& idText, const std::string& ti
   }
   line.append(WithoutMarkup(timeText));
   // The id goes in as it was written, leading zeros and all; it has converted by then, so it holds no markup.
-  line.append(" <A HREF=\"http://").append(kSiteHost).append("/nieuws/").append(idText);
+  line.append(" <A HREF=\"").append(kSiteScheme).append("://").append(kSiteHost).append("/nieuws/").append(idText);
   line.append("\" Target=\"Brasko").append(idText).append("\">");
   line.append(WithoutMarkup(titleText));
   line.append("</A>");

@@ -20,24 +20,30 @@ endif()
 set(BRASKO_POLL_TEST_PERIOD_MS 1500 CACHE STRING "Poll period of the test build of the poll cycle")
 set(BRASKO_POLL_TEST_READ_TIMEOUT_MS 2000 CACHE STRING "Read and connect time-out of the test build of the poll cycle")
 
-block(SCOPE_FOR VARIABLES)
-  set(BRASKO_SITE_HOST "127.0.0.1:${BRASKO_POLL_TEST_PORT}")
-  set(BRASKO_AUTHOR_URL "http://127.0.0.1:${BRASKO_POLL_TEST_PORT}")
+# brasko_poll_test_variant(<name> <scheme> <host:port> <folder>): a library of the main window built with that
+# site and the test period and time-out, and Brasko.exe built from it into <folder> beside the test programs.
+function(brasko_poll_test_variant name scheme host folder)
+  set(BRASKO_SITE_SCHEME ${scheme})
+  set(BRASKO_SITE_HOST ${host})
+  set(BRASKO_AUTHOR_URL "${scheme}://${host}")
   set(BRASKO_POLL_PERIOD_MS ${BRASKO_POLL_TEST_PERIOD_MS})
   set(BRASKO_READ_TIMEOUT_MS ${BRASKO_POLL_TEST_READ_TIMEOUT_MS})
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/BraskoConfig.h.in ${CMAKE_BINARY_DIR}/generated-poll-test/BraskoConfig.h
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/BraskoConfig.h.in ${CMAKE_BINARY_DIR}/generated-${folder}/BraskoConfig.h
                  @ONLY)
-endblock()
+  add_library(brasko_app_win_${name} STATIC Unit1.cpp)
+  # Ahead of every other include folder, so this copy of BraskoConfig.h is the one Unit1.cpp sees.
+  target_include_directories(brasko_app_win_${name} BEFORE PRIVATE ${CMAKE_BINARY_DIR}/generated-${folder})
+  target_link_libraries(brasko_app_win_${name} PUBLIC brasko_unit2 brasko_tray brasko_gui brasko_net)
+  add_executable(Brasko_${name} WIN32 main.cpp Brasko.rc)
+  target_link_libraries(Brasko_${name} PRIVATE brasko_app_win_${name})
+  set_target_properties(Brasko_${name} PROPERTIES OUTPUT_NAME Brasko
+                        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${folder})
+endfunction()
 
-add_library(brasko_app_win_poll_test STATIC Unit1.cpp)
-# Ahead of every other include folder, so this copy of BraskoConfig.h is the one Unit1.cpp sees.
-target_include_directories(brasko_app_win_poll_test BEFORE PRIVATE ${CMAKE_BINARY_DIR}/generated-poll-test)
-target_link_libraries(brasko_app_win_poll_test PUBLIC brasko_unit2 brasko_tray brasko_gui brasko_net)
+brasko_poll_test_variant(poll_test http "127.0.0.1:${BRASKO_POLL_TEST_PORT}" poll-test-variant)
 target_compile_definitions(brasko_app_win_poll_test INTERFACE BRASKO_POLL_TEST_PORT=${BRASKO_POLL_TEST_PORT}
                            BRASKO_POLL_TEST_PERIOD_MS=${BRASKO_POLL_TEST_PERIOD_MS}
                            BRASKO_POLL_TEST_READ_TIMEOUT_MS=${BRASKO_POLL_TEST_READ_TIMEOUT_MS})
 
-add_executable(BraskoPollTest WIN32 main.cpp Brasko.rc)
-target_link_libraries(BraskoPollTest PRIVATE brasko_app_win_poll_test)
-set_target_properties(BraskoPollTest PROPERTIES OUTPUT_NAME Brasko
-                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/poll-test-variant)
+# The same over TLS, against the TLS test server (by name, as a certificate names it).
+brasko_poll_test_variant(poll_test_tls https "localhost:${BRASKO_TLS_TEST_PORT}" poll-test-tls)

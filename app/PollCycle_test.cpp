@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -33,9 +37,9 @@ constexpr int kQuietMs = 3 * kPeriodMs + 1000;
 // is "Brasko"), where the program writes its page.
 class ProgramFolder {
  public:
-  ProgramFolder()
-      : copied_(CopyFileA((TestProgramDirectory() + "poll-test-variant\\Brasko.exe").c_str(), Program().c_str(),
-                          FALSE) != 0) {}
+  explicit ProgramFolder(const std::string& variant = "poll-test-variant")
+      : copied_(CopyFileA((TestProgramDirectory() + variant + "\\Brasko.exe").c_str(), Program().c_str(), FALSE) !=
+                0) {}
   bool Copied() const { return copied_; }
   std::string Program() const { return temp_.File("Brasko.exe"); }
   std::string Page() const { return temp_.File("htmlAll.html"); }
@@ -112,6 +116,38 @@ TEST_F(PollCycle, AnEmptyBodyArmsTheTimerAgain) {
   TChildProcess program(folder_.Program());
   EXPECT_TRUE(WaitUntil([&] { return server.RequestCount() >= 3; }, kStartTimeoutMs + 3 * kPeriodMs));
   EXPECT_FALSE(FileExists(folder_.Page()));
+  EXPECT_EQ(FindMessageBox(program.Id()), nullptr);
+}
+
+// The build that fetches its feed over TLS, from the TLS test server that ctest started, whose certificate authority
+// this test makes trusted in the Wine prefix first.
+TEST(PollCycleOverTLS, PollsOnOneKeptTLSConnectionWithTheCookieAndSavesThePageByteForByte) {
+  const char* server = std::getenv("BRASKO_TLS_NGINX");
+  if (server == nullptr) GTEST_SKIP() << "runs under ctest, which starts the TLS server";
+  ASSERT_TRUE(TrustTestAuthority(WinePath(std::string(server) + "/certificates/ca.pem")));
+  const std::string feed = Feed({51, 55, 53});
+  std::ofstream(WinePath(std::string(server) + "/www/flashfeed.dsp"), std::ios::binary) << feed;
+  const std::string log = WinePath(std::string(server) + "/access.log");
+  const std::string earlier = ReadFile(log);
+  const size_t before = static_cast<size_t>(std::count(earlier.begin(), earlier.end(), '\n'));
+  ProgramFolder folder("poll-test-tls");
+  ASSERT_TRUE(folder.Copied());
+  TChildProcess program(folder.Program());
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(folder.Page()) == folder.ExpectedPage(feed); }, kStartTimeoutMs))
+      << ReadFile(folder.Page());
+  // Two polls: "<connection> <request on it> <status> "<request>" "<Cookie>"" for each.
+  std::vector<std::string> lines;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::istringstream text(ReadFile(log));
+        lines.clear();
+        for (std::string line; std::getline(text, line);) lines.push_back(line);
+        return lines.size() >= before + 2;
+      },
+      3 * kPeriodMs + 5000));
+  const std::string first = lines[before], second = lines[before + 1];
+  EXPECT_EQ(first.substr(0, first.find(' ')), second.substr(0, second.find(' '))) << first << "\n" << second;
+  EXPECT_NE(second.find("\"site=brasko\""), std::string::npos) << second;
   EXPECT_EQ(FindMessageBox(program.Id()), nullptr);
 }
 

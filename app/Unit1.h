@@ -49,7 +49,7 @@ class TForm1 : public TForm {
   // Turns one fetched feed into the page file and announces a newer item in the notification window.
   void ProcessFeed(std::string text);
 
-  // The address the poll fetches: "http://", the site's host and "/flashfeed.dsp".
+  // The address the poll fetches: the site's scheme ("http" or "https") with "://", its host and "/flashfeed.dsp".
   static std::string FeedUrl();
 
   // One copy of the program runs per user session and site. True when another copy already runs: it has then been

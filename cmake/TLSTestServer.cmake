@@ -1,6 +1,5 @@
 # The TLS server the Windows tests use: testing/tls-nginx, started by a ctest fixture on a loopback port chosen when
 # this build folder is configured (the test build of the program is built to fetch from it), stopped after them.
-include_guard(GLOBAL)
 if(NOT BRASKO_TLS_TEST_PORT)
   execute_process(
     COMMAND python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1', 0)); print(s.getsockname()[1])"

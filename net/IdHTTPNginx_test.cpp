@@ -224,9 +224,11 @@ TEST_F(NginxTLSTest, RefusedCertificatesFailWithAReasonThatNamesTheHost) {
 TEST(TLSHandshake, APeerThatIsNoTLSServerFailsTheHandshakeWithoutHanging) {
   TIdHTTP http_(nullptr);
   http_.SetReadTimeout(kTestReadTimeoutMs);
+  http_.SetConnectTimeout(1000);
   const std::vector<ScriptedPeer::Step> peers[] = {
       {ScriptedPeer::Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n"), ScriptedPeer::Close()},
       {ScriptedPeer::ExpectBytes(10), ScriptedPeer::Close()},
+      {ScriptedPeer::ExpectBytes(10), ScriptedPeer::Sleep(3000)},  // silent: the time-out ends it
   };
   for (const auto& script : peers) {
     ScriptedPeer peer(script);

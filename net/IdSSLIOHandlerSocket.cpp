@@ -10,7 +10,7 @@ void TIdSSLIOHandlerSocket::ConnectTo(const std::string& host, int port, const s
   session_.reset();
   TIdIOHandlerSocket::ConnectTo(host, port, boundIP, boundPort, boundPortMin, boundPortMax, timeoutMs);
   auto session = TIdTLSSession::Create();
-  session->Handshake(*Binding(), host);
+  session->Handshake(*Binding(), host, timeoutMs);
   session_ = std::move(session);
 }
 

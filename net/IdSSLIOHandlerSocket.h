@@ -13,8 +13,9 @@
 class TIdTLSSession {
  public:
   virtual ~TIdTLSSession() = default;
-  // Runs the handshake for the named host. A failure raises EIdTLSError with a reason that names the host.
-  virtual void Handshake(TIdSocketHandle& socket, const std::string& host) = 0;
+  // Runs the handshake for the named host, waiting at most timeoutMs for each answer of the server (TimeoutDefault:
+  // no limit). A failure raises EIdTLSError with a reason that names the host.
+  virtual void Handshake(TIdSocketHandle& socket, const std::string& host, int timeoutMs) = 0;
   // Decrypted bytes already at hand, so a wait for the socket would be wrong.
   virtual bool Pending() = 0;
   // Byte counts; 0 once the peer ended the session or closed; Id_SOCKET_ERROR with the stack's last error set.
@@ -32,8 +33,9 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   explicit TIdSSLIOHandlerSocket(TComponent* owner) : TIdIOHandlerSocket(owner) {}
   ~TIdSSLIOHandlerSocket() override;
 
-  // Connects as the socket transport does, then runs the TLS handshake for the host. A failed handshake leaves the
-  // socket allocated, as a failed connect does; the caller closes it.
+  // Connects as the socket transport does, then runs the TLS handshake for the host, within the same time-out for
+  // each of the server's answers. A failed handshake leaves the socket allocated, as a failed connect does; the
+  // caller closes it.
   void ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort, int boundPortMin,
                  int boundPortMax, int timeoutMs) override;
   void Close() override;

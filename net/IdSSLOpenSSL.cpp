@@ -2,6 +2,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <sys/socket.h>
 
 #include "net/IdException.h"
 #include "net/IdResourceStrings.h"
@@ -32,7 +33,7 @@ class TIdTLSSessionOpenSSL final : public TIdTLSSession {
     if (ssl_ != nullptr) SSL_free(ssl_);
   }
 
-  void Handshake(TIdSocketHandle& socket, const std::string& host) override {
+  void Handshake(TIdSocketHandle& socket, const std::string& host, int timeoutMs) override {
     ERR_clear_error();
     SSL_CTX* context = Context();
     ssl_ = context != nullptr ? SSL_new(context) : nullptr;
@@ -47,7 +48,16 @@ class TIdTLSSessionOpenSSL final : public TIdTLSSession {
     } else {
       X509_VERIFY_PARAM_set1_host(check, host.c_str(), 0);
     }
-    if (SSL_connect(ssl_) == 1) return;
+    // A server that goes silent in the handshake must not hold the caller longer than its time-out.
+    const int fd = static_cast<int>(socket.Handle());
+    auto receiveLimit = [fd](int ms) {
+      timeval limit{ms / 1000, (ms % 1000) * 1000};
+      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    };
+    if (timeoutMs > 0) receiveLimit(timeoutMs);
+    const bool connected = SSL_connect(ssl_) == 1;
+    if (timeoutMs > 0) receiveLimit(0);
+    if (connected) return;
     const long verdict = SSL_get_verify_result(ssl_);
     switch (verdict) {
       case X509_V_OK:

@@ -41,9 +41,10 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
     if (haveCredentials_) FreeCredentialsHandle(&credentials_);
   }
 
-  void Handshake(TIdSocketHandle& socket, const std::string& host) override {
+  void Handshake(TIdSocketHandle& socket, const std::string& host, int timeoutMs) override {
     socket_ = &socket;
     host_ = host;
+    handshakeTimeoutMs_ = timeoutMs;
     SCHANNEL_CRED settings = {};
     settings.dwVersion = SCHANNEL_CRED_VERSION;
     // The chain is checked below, where its verdict can be told to the user.
@@ -184,7 +185,9 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
     return 0;
   }
 
+  // More of the server's handshake; false when it closed or stayed silent past the time-out.
   bool ReceiveMore() {
+    if (handshakeTimeoutMs_ > 0 && !socket_->WaitReadable(handshakeTimeoutMs_)) return false;
     char chunk[kReceiveChunk];
     const int n = socket_->Receive(chunk, static_cast<int>(sizeof chunk));
     if (n <= 0) return false;
@@ -268,6 +271,7 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
 
   TIdSocketHandle* socket_ = nullptr;
   std::string host_;
+  int handshakeTimeoutMs_ = TimeoutDefault;
   CredHandle credentials_{};
   CtxtHandle context_{};
   bool haveCredentials_ = false;
