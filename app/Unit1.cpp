@@ -34,6 +34,12 @@ UINT ShowTopicsRequestMessage() {
   static const UINT message = RegisterWindowMessageA((RunningCopyName() + " show topics").c_str());
   return message;
 }
+
+// The uninstaller posts this to end a running copy before it removes the program's files.
+UINT ExitRequestMessage() {
+  static const UINT message = RegisterWindowMessageA((RunningCopyName() + " exit").c_str());
+  return message;
+}
 }  // namespace
 
 TForm1::TForm1(TComponent* owner) : TForm(owner) {
@@ -131,6 +137,7 @@ LRESULT TForm1::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     ShowTopics1Click(this);
     return 0;
   }
+  if (msg == ExitRequestMessage() && msg != 0) Exit1Click(this);
   return TForm::WndProc(msg, wParam, lParam);
 }
 

@@ -1,0 +1,134 @@
+// The installer under Wine, made from the loopback-polling build of the program: installed silently for the user
+// and for all users, the installed program started, then removed silently while it runs.
+
+#include <windows.h>
+// After windows.h, which they need.
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "BraskoVersion.h"
+#include "testing/LoopbackFeedServer.h"
+#include "testing/TestSupport.h"
+#include "testing/WinTestUtils.h"
+
+using namespace testing_win;
+
+namespace {
+
+constexpr char kName[] = "Brasko tracker";
+constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brasko tracker";
+constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::string KnownFolder(REFKNOWNFOLDERID id) {
+  PWSTR path = nullptr;
+  std::string result;
+  if (SHGetKnownFolderPath(id, 0, nullptr, &path) == S_OK) {
+    char narrow[MAX_PATH * 2] = {};
+    WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, sizeof narrow, nullptr, nullptr);
+    result = narrow;
+  }
+  CoTaskMemFree(path);
+  return result;
+}
+
+// A string value of the registry, or nullopt when the value (or its key) is not there.
+std::optional<std::string> RegistryText(HKEY root, const char* key, const char* name) {
+  char value[1024] = {};
+  DWORD size = sizeof value;
+  if (RegGetValueA(root, key, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) return std::nullopt;
+  return std::string(value);
+}
+
+bool KeyExists(HKEY root, const char* key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
+}
+
+// The version text of a program's version resource.
+std::string ProductVersion(const std::string& program) {
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeA(program.c_str(), &ignored);
+  std::string data(size, '\0');
+  if (size == 0 || !GetFileVersionInfoA(program.c_str(), 0, size, data.data())) return "";
+  char* text = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(data.data(), "\\StringFileInfo\\040904E4\\ProductVersion", reinterpret_cast<void**>(&text),
+                      &length)) {
+    return "";
+  }
+  return std::string(text);
+}
+
+// One way to install: the installer's arguments and where the files, the Start-menu entry and the keys go.
+struct TInstallMode {
+  const char* arguments;
+  KNOWNFOLDERID programs;   // the parent of the install folder
+  const char* programsSub;  // below it
+  KNOWNFOLDERID startMenu;
+  HKEY root;
+};
+
+void PrintTo(const TInstallMode& mode, std::ostream* out) { *out << "installer /S " << mode.arguments; }
+
+class InstallerTest : public testing::TestWithParam<TInstallMode> {};
+
+TEST_P(InstallerTest, InstallsStartsAndUninstallsLeavingNothingBehind) {
+  const TInstallMode& mode = GetParam();
+  const std::string folder = KnownFolder(mode.programs) + mode.programsSub + "\\" + kName + "\\";
+  const std::string entry = KnownFolder(mode.startMenu) + "\\" + kName + ".lnk";
+  const std::string program = folder + "Brasko.exe";
+  ASSERT_FALSE(FileExists(program)) << folder;
+
+  TChildProcess setup(TestProgramDirectory() + "installer-test\\" + BRASKO_TEST_SETUP + " /S " + mode.arguments);
+  ASSERT_TRUE(setup.Started());
+  ASSERT_TRUE(setup.Wait(60000));
+  ASSERT_EQ(setup.ExitCode(), 0u);
+  for (const char* file : {"Brasko.exe", "background.jpg", "ReadMe.txt", "License.txt", "Uninstall.exe"}) {
+    EXPECT_TRUE(FileExists(folder + file)) << folder + file;
+  }
+  EXPECT_TRUE(FileExists(entry)) << entry;
+  EXPECT_EQ(ProductVersion(program), BRASKO_VERSION_TEXT);
+  EXPECT_EQ(RegistryText(mode.root, kUninstallKey, "DisplayVersion"), std::string(BRASKO_VERSION_TEXT, 5));
+  EXPECT_EQ(RegistryText(mode.root, kRunKey, kName), "\"" + program + "\"") << "starts at sign-in";
+
+  // The installed program runs: its icon is there and it polls (and writes its page beside itself).
+  TLoopbackFeedServer feed(BRASKO_POLL_TEST_PORT,
+                           [](int, const std::string&) { return TLoopbackFeedServer::OkReply(Feed({7, 6})); });
+  TMessageBoxCloser boxes;
+  const int iconsBefore = TrayIconCount();
+  TChildProcess running(program);
+  ASSERT_TRUE(running.Started());
+  ASSERT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore + 1; }, 15000));
+  EXPECT_TRUE(WaitUntil([&] { return FileExists(folder + "htmlAll.html") && feed.RequestCount() > 0; }, 15000));
+
+  // Removing it ends the running copy first, then takes everything away.
+  TChildProcess uninstall("\"" + folder + "Uninstall.exe\" /S " + mode.arguments);
+  ASSERT_TRUE(uninstall.Started());
+  EXPECT_TRUE(running.Wait(30000)) << "the uninstaller ends the running copy";
+  EXPECT_EQ(running.ExitCode(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore; }, 5000));
+  // The folder goes last.
+  EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES; }, 30000))
+      << folder << " is still there";
+  EXPECT_FALSE(FileExists(entry));
+  EXPECT_FALSE(RegistryText(mode.root, kRunKey, kName).has_value());
+  EXPECT_FALSE(KeyExists(mode.root, kUninstallKey));
+  EXPECT_EQ(boxes.Count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, InstallerTest,
+    testing::Values(TInstallMode{"", FOLDERID_LocalAppData, "\\Programs", FOLDERID_Programs, HKEY_CURRENT_USER},
+                    TInstallMode{"/AllUsers", FOLDERID_ProgramFiles, "", FOLDERID_CommonPrograms,
+                                 HKEY_LOCAL_MACHINE}),
+    [](const testing::TestParamInfo<TInstallMode>& info) {
+      return std::string(info.param.root == HKEY_CURRENT_USER ? "ForTheUser" : "ForAllUsers");
+    });
+
+}  // namespace

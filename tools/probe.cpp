@@ -1,0 +1,119 @@
+// A small console program that looks at a running tracker from outside, for the scripts that take its pictures and
+// measure its footprint (scripts/screenshots, scripts/soak). It finds the program by its "Configuratie" window.
+//   probe window <class> <caption> [seconds]  waits until that window is visible and has stopped moving, then
+//                                             prints "window <left> <top> <right> <bottom> client <x> <y> <w> <h>"
+//   probe menu [seconds]                      opens the tray menu as a right press on the icon does and prints
+//                                             "menu <l> <t> <r> <b>" and, when Wine's own tray window shows the
+//                                             icon, "tray <l> <t> <r> <b>"
+//   probe counters                            prints the process's working set and private bytes (KB) and its
+//                                             handle, GDI-object and USER-object counts
+// Exits 1 when what it waits for does not come within the time (default 30 s).
+#include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "tray/kxTray.h"
+
+namespace {
+
+HWND ProgramWindow() { return FindWindowA("TForm", "Configuratie"); }
+
+// Calls done() every 50 ms until it holds or the time has passed.
+template <class F>
+bool WaitFor(F done, int seconds) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < static_cast<DWORD>(seconds) * 1000; Sleep(50)) {
+    if (done()) return true;
+  }
+  return false;
+}
+
+void PrintRect(const char* what, const RECT& r) {
+  std::printf("%s %ld %ld %ld %ld\n", what, r.left, r.top, r.right, r.bottom);
+}
+
+int Window(const char* className, const char* caption, int seconds) {
+  HWND window = nullptr;
+  RECT last = {};
+  int steady = 0;
+  bool settled = WaitFor(
+      [&] {
+        window = FindWindowA(className, caption);
+        if (window == nullptr || !IsWindowVisible(window)) return false;
+        RECT now;
+        GetWindowRect(window, &now);
+        steady = EqualRect(&now, &last) ? steady + 1 : 0;
+        last = now;
+        return steady >= 20;  // a second without a move
+      },
+      seconds);
+  if (!settled) {
+    std::fprintf(stderr, "probe: no settled window %s \"%s\"\n", className, caption);
+    return 1;
+  }
+  RECT client;
+  GetClientRect(window, &client);
+  POINT origin = {0, 0};
+  ClientToScreen(window, &origin);
+  std::printf("window %ld %ld %ld %ld client %ld %ld %ld %ld\n", last.left, last.top, last.right, last.bottom, origin.x,
+              origin.y, client.right, client.bottom);
+  return 0;
+}
+
+int Menu(int seconds) {
+  HWND program = ProgramWindow();
+  if (program == nullptr) {
+    std::fprintf(stderr, "probe: the program is not running\n");
+    return 1;
+  }
+  PostMessageA(program, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
+  HWND menu = nullptr;
+  if (!WaitFor([&] { return (menu = FindWindowA("#32768", nullptr)) != nullptr && IsWindowVisible(menu); }, seconds)) {
+    std::fprintf(stderr, "probe: the menu did not open\n");
+    return 1;
+  }
+  Sleep(300);  // drawn
+  RECT rect;
+  GetWindowRect(menu, &rect);
+  PrintRect("menu", rect);
+  if (HWND tray = FindWindowA(nullptr, "Wine System Tray"); tray != nullptr && IsWindowVisible(tray)) {
+    GetWindowRect(tray, &rect);
+    PrintRect("tray", rect);
+  }
+  return 0;
+}
+
+int Counters() {
+  DWORD id = 0;
+  if (HWND program = ProgramWindow(); program != nullptr) GetWindowThreadProcessId(program, &id);
+  HANDLE process = id == 0 ? nullptr : OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+  if (process == nullptr) {
+    std::fprintf(stderr, "probe: the program is not running\n");
+    return 1;
+  }
+  PROCESS_MEMORY_COUNTERS_EX memory = {};
+  memory.cb = sizeof memory;
+  GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+  DWORD handles = 0;
+  GetProcessHandleCount(process, &handles);
+  std::printf("working_set_kb=%zu private_kb=%zu handles=%lu gdi=%lu user=%lu\n", memory.WorkingSetSize / 1024,
+              memory.PrivateUsage / 1024, handles, GetGuiResources(process, GR_GDIOBJECTS),
+              GetGuiResources(process, GR_USEROBJECTS));
+  CloseHandle(process);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 4 && std::strcmp(argv[1], "window") == 0) {
+    return Window(argv[2], argv[3], argc > 4 ? std::atoi(argv[4]) : 30);
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "menu") == 0) return Menu(argc > 2 ? std::atoi(argv[2]) : 30);
+  if (argc >= 2 && std::strcmp(argv[1], "counters") == 0) return Counters();
+  std::fprintf(stderr, "usage: probe window <class> <caption> [seconds] | menu [seconds] | counters\n");
+  return 2;
+}
