@@ -11,10 +11,13 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <psapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "tray/kxTray.h"
 
@@ -69,6 +72,13 @@ int Menu(int seconds) {
     std::fprintf(stderr, "probe: the program is not running\n");
     return 1;
   }
+  // The menu opens at the mouse: put it on the icon first, as a user's right press would be.
+  HWND tray = FindWindowA(nullptr, "Wine System Tray");
+  if (tray != nullptr && IsWindowVisible(tray)) {
+    RECT icon;
+    GetWindowRect(tray, &icon);
+    SetCursorPos((icon.left + icon.right) / 2, (icon.top + icon.bottom) / 2);
+  }
   PostMessageA(program, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
   HWND menu = nullptr;
   if (!WaitFor([&] { return (menu = FindWindowA("#32768", nullptr)) != nullptr && IsWindowVisible(menu); }, seconds)) {
@@ -79,11 +89,37 @@ int Menu(int seconds) {
   RECT rect;
   GetWindowRect(menu, &rect);
   PrintRect("menu", rect);
-  if (HWND tray = FindWindowA(nullptr, "Wine System Tray"); tray != nullptr && IsWindowVisible(tray)) {
+  if (tray != nullptr && IsWindowVisible(tray)) {
     GetWindowRect(tray, &rect);
     PrintRect("tray", rect);
   }
   return 0;
+}
+
+// The handle count as the system's process list gives it (where the per-process query is not answered).
+bool HandleCountFromProcessList(DWORD id, DWORD& handles) {
+  using TQuery = LONG(WINAPI*)(SYSTEM_INFORMATION_CLASS, void*, ULONG, ULONG*);
+  auto query = reinterpret_cast<TQuery>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return false;
+  std::vector<char> buffer(1 << 16);
+  ULONG needed = 0;
+  LONG status;
+  while ((status = query(SystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed)) ==
+             static_cast<LONG>(0xC0000004) &&  // the list does not fit
+         buffer.size() < (64u << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (status != 0) return false;
+  for (size_t offset = 0;;) {
+    auto* entry = reinterpret_cast<SYSTEM_PROCESS_INFORMATION*>(buffer.data() + offset);
+    if (reinterpret_cast<uintptr_t>(entry->UniqueProcessId) == id) {
+      handles = entry->HandleCount;
+      return handles != 0;
+    }
+    if (entry->NextEntryOffset == 0) return false;
+    offset += entry->NextEntryOffset;
+  }
 }
 
 int Counters() {
@@ -97,11 +133,17 @@ int Counters() {
   PROCESS_MEMORY_COUNTERS_EX memory = {};
   memory.cb = sizeof memory;
   GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
+  // Private bytes are the commit charge; some systems fill only its older name.
+  SIZE_T privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
   DWORD handles = 0;
-  GetProcessHandleCount(process, &handles);
-  std::printf("working_set_kb=%zu private_kb=%zu handles=%lu gdi=%lu user=%lu\n", memory.WorkingSetSize / 1024,
-              memory.PrivateUsage / 1024, handles, GetGuiResources(process, GR_GDIOBJECTS),
-              GetGuiResources(process, GR_USEROBJECTS));
+  BOOL handlesKnown = GetProcessHandleCount(process, &handles) && handles != 0;
+  if (!handlesKnown) handlesKnown = HandleCountFromProcessList(id, handles);
+  // A program with windows always holds GDI and USER objects: a count of 0 means the system keeps none (Wine).
+  auto count = [](DWORD n) { return n != 0 ? std::to_string(n) : std::string("n/a"); };
+  std::printf("working_set_kb=%zu private_kb=%zu handles=%s gdi=%s user=%s\n", memory.WorkingSetSize / 1024,
+              privateBytes / 1024, handlesKnown ? std::to_string(handles).c_str() : "n/a",
+              count(GetGuiResources(process, GR_GDIOBJECTS)).c_str(),
+              count(GetGuiResources(process, GR_USEROBJECTS)).c_str());
   CloseHandle(process);
   return 0;
 }
