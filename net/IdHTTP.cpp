@@ -95,6 +95,13 @@ class TBodyStream final : public TStream {
     data_.resize(static_cast<size_t>(std::max<int64_t>(size, 0)));
     if (position_ > Size()) position_ = Size();
   }
+  void Reserve(int64_t count) override {
+    // Only a hint: room that cannot be had now is had step by step as the bytes come.
+    try {
+      data_.reserve(static_cast<size_t>(std::max<int64_t>(position_, 0) + std::max<int64_t>(count, 0)));
+    } catch (const std::exception&) {
+    }
+  }
   std::string Take() { return std::move(data_); }
 
  private:

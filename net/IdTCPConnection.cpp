@@ -245,9 +245,12 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t byteCount, bool rea
   if (byteCount == kIdReadCountFromPeer && !readUntilDisconnect) byteCount = ReadInt32(true);
   if (byteCount >= 0) {
     // Sized in advance so that a long body does not grow the stream step by step; but only so far, because the
-    // count comes from the peer, which must not make us reserve memory for bytes it never sends. Beyond that the
-    // stream grows as the bytes arrive.
+    // count comes from the peer, which must not make us fill memory for bytes it never sends. Beyond that the
+    // stream grows as the bytes arrive. Room the stream can make without filling it costs no more than address
+    // space, so it is asked for further ahead.
     constexpr int64_t kMaxAdvanceSize = 1 << 20;
+    constexpr int64_t kMaxReserve = 64 << 20;
+    stream.Reserve(std::min(byteCount, kMaxReserve));
     const int64_t position = stream.Position();
     stream.SetSize(position + std::min(byteCount, kMaxAdvanceSize));
     stream.SetPosition(position);

@@ -60,6 +60,9 @@ class TStream : public TObject {
   void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
   virtual int64_t Size();
   virtual void SetSize(int64_t size);
+  // A hint that about count more bytes will be written from the position: a stream that keeps its bytes in memory
+  // may make room for them at once, without filling it. Changes neither size nor position; may do nothing.
+  virtual void Reserve(int64_t /*count*/) {}
 
   // Read or write exactly count bytes, raising "Stream read error" / "Stream write error" otherwise.
   void ReadBuffer(void* buffer, int64_t count);
