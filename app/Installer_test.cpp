@@ -94,7 +94,7 @@ TEST_P(InstallerTest, InstallsStartsAndUninstallsLeavingNothingBehind) {
   }
   EXPECT_TRUE(FileExists(entry)) << entry;
   EXPECT_EQ(ProductVersion(program), BRASKO_VERSION_TEXT);
-  EXPECT_EQ(RegistryText(mode.root, kUninstallKey, "DisplayVersion"), std::string(BRASKO_VERSION_TEXT, 5));
+  EXPECT_EQ(RegistryText(mode.root, kUninstallKey, "DisplayVersion"), std::string(BRASKO_PACKAGE_VERSION));
   EXPECT_EQ(RegistryText(mode.root, kRunKey, kName), "\"" + program + "\"") << "starts at sign-in";
 
   // The installed program runs: its icon is there and it polls (and writes its page beside itself).
