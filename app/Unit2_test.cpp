@@ -6,14 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 #include "gui/ComObj.h"
-#include "gui/Menus.h"
 #include "testing/TestSupport.h"
 #include "testing/WinTestUtils.h"
 
@@ -401,50 +398,21 @@ TEST_F(Unit2Test, ShowTopicsDuringTheSlideOutIsRefusedAndTheSlideOutCompletes) {
   WritePage({1});
   ShowAndSettle();
 
-  // The tray's "Show Topics" command, on a real popup menu that a timer opens while the window slides out.
-  auto* menu = new TPopupMenu(mainForm_);
-  auto* showTopics = new TMenuItem(mainForm_);
-  showTopics->SetCaption("Show Topics");
-  showTopics->OnClick = [](TObject*) { Form2->Show(); };
-  menu->Items()->Add(showTopics);
-  auto* opener = new TTimer(mainForm_);
-  opener->SetEnabled(false);
-  opener->SetInterval(40);
-  opener->SetOnTimer([&](TObject*) {
-    opener->SetEnabled(false);
-    menu->Popup(100, 100);
-  });
-  std::atomic<bool> stop{false};
-  std::atomic<bool> slidingWhenChosen{false};
-  std::atomic<int> keyPresses{0};
-  std::thread chooser([&] {
-    // Chooses the first item, again if the menu was not ready for the keys yet, until it has closed.
-    bool seen = false;
-    for (int i = 0; i < 2000 && !stop; ++i) {
-      HWND open = testing_win::FindOpenMenu();
-      if (open != nullptr) {
-        if (!seen) slidingWhenChosen = Form2->Timer2->Enabled();
-        seen = true;
-        if (i % 20 == 0) {
-          PostMessageA(open, WM_KEYDOWN, VK_DOWN, 0);
-          PostMessageA(open, WM_KEYDOWN, VK_RETURN, 0);
-          ++keyPresses;
-        }
-      } else if (seen) {
-        break;
-      }
-      Sleep(5);
-    }
+  // The tray's "Show Topics" command, from a timer tick that comes while the window slides out; what escapes it goes
+  // to the default handler, as it does from the menu.
+  bool slidingWhenChosen = false;
+  auto* showTopics = new TTimer(mainForm_);
+  showTopics->SetEnabled(false);
+  showTopics->SetInterval(40);
+  showTopics->SetOnTimer([&](TObject*) {
+    showTopics->SetEnabled(false);
+    slidingWhenChosen = Form2->Timer2->Enabled();
+    Form2->Show();
   });
   TMessageBoxCloser boxes;
-
-  opener->SetEnabled(true);
+  showTopics->SetEnabled(true);
   PressCloseButton();
-  bool hidden = PumpUntil([] { return !Form2->Visible() && !Form2->Timer2->Enabled(); }, kSlideTimeoutMs);
-  stop = true;
-  chooser.join();
-  EXPECT_GE(keyPresses.load(), 1) << "the menu opened";
-  ASSERT_TRUE(hidden);
+  ASSERT_TRUE(PumpUntil([] { return !Form2->Visible() && !Form2->Timer2->Enabled(); }, kSlideTimeoutMs));
   PumpUntil([&] { return boxes.Count() > 0; }, 2000);
 
   EXPECT_TRUE(slidingWhenChosen) << "the command came during the slide-out";
@@ -459,7 +427,7 @@ TEST_F(Unit2Test, ShowTopicsDuringTheSlideOutIsRefusedAndTheSlideOutCompletes) {
 
   // Nothing is left half-done: the next "Show Topics" shows the window at once, with a fresh slide-in.
   recorder_->Clear();
-  showTopics->Click();
+  Form2->Show();
   EXPECT_TRUE(OnScreen());
   ASSERT_TRUE(PumpUntil([] { return !Form2->Timer1->Enabled(); }, kSlideTimeoutMs));
   ExpectSlideIn(recorder_->Tops());

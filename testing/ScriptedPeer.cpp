@@ -34,7 +34,6 @@ ScriptedPeer::Step ScriptedPeer::ExpectBytes(size_t n) { return Step{Step::Kind:
 ScriptedPeer::Step ScriptedPeer::ReadUntil(const std::string& marker) {
   return Step{Step::Kind::kReadUntil, marker, 0};
 }
-ScriptedPeer::Step ScriptedPeer::ExpectClose() { return Step{Step::Kind::kExpectClose, {}, 0}; }
 ScriptedPeer::Step ScriptedPeer::Send(const std::string& bytes) { return Step{Step::Kind::kSend, bytes, 1}; }
 ScriptedPeer::Step ScriptedPeer::SendRepeated(const std::string& bytes, size_t times) {
   return Step{Step::Kind::kSend, bytes, times};
@@ -42,7 +41,6 @@ ScriptedPeer::Step ScriptedPeer::SendRepeated(const std::string& bytes, size_t t
 ScriptedPeer::Step ScriptedPeer::Sleep(int milliseconds) {
   return Step{Step::Kind::kSleep, {}, static_cast<size_t>(std::max(milliseconds, 0))};
 }
-ScriptedPeer::Step ScriptedPeer::ShutdownSend() { return Step{Step::Kind::kShutdownSend, {}, 0}; }
 ScriptedPeer::Step ScriptedPeer::Close() { return Step{Step::Kind::kClose, {}, 0}; }
 ScriptedPeer::Step ScriptedPeer::Reset() { return Step{Step::Kind::kReset, {}, 0}; }
 
@@ -204,8 +202,7 @@ bool ScriptedPeer::RunStep(size_t index, const Step& step) {
 
   switch (step.kind) {
     case Kind::kExpectBytes:
-    case Kind::kReadUntil:
-    case Kind::kExpectClose: {
+    case Kind::kReadUntil: {
       for (;;) {
         if (step.kind == Kind::kExpectBytes && buffered() >= step.count) {
           connection.consumed += step.count;
@@ -227,11 +224,6 @@ bool ScriptedPeer::RunStep(size_t index, const Step& step) {
         bool closed = false;
         ReceiveSome(connection, closed);
         if (closed) {
-          if (step.kind == Kind::kExpectClose) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            connection.consumed = received_[connection.index].size();
-            return true;
-          }
           // What arrived with the close may still complete the step; look once more before failing.
           if (step.kind == Kind::kExpectBytes && buffered() >= step.count) continue;
           if (step.kind == Kind::kReadUntil) {
@@ -250,9 +242,6 @@ bool ScriptedPeer::RunStep(size_t index, const Step& step) {
           return false;
         }
       }
-      return true;
-    case Kind::kShutdownSend:
-      ts::ShutdownSend(connection.socket);
       return true;
     case Kind::kClose: {
       // The end of the stream first; then whatever the other side had already sent is read, so that releasing

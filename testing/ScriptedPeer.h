@@ -16,7 +16,7 @@
 class ScriptedPeer {
  public:
   struct Step {
-    enum class Kind { kAccept, kExpectBytes, kReadUntil, kExpectClose, kSend, kSleep, kShutdownSend, kClose, kReset };
+    enum class Kind { kAccept, kExpectBytes, kReadUntil, kSend, kSleep, kClose, kReset };
     Kind kind;
     std::string text;
     size_t count = 0;
@@ -30,14 +30,10 @@ class ScriptedPeer {
   static Step ExpectBytes(size_t n);
   // Waits until the marker has arrived on the current connection, after everything earlier steps consumed.
   static Step ReadUntil(const std::string& marker);
-  // Waits until the other side closes the current connection, recording what still comes.
-  static Step ExpectClose();
   static Step Send(const std::string& bytes);
   // Sends the bytes times times over (large bodies without a large string).
   static Step SendRepeated(const std::string& bytes, size_t times);
   static Step Sleep(int milliseconds);
-  // Ends sending (the other side reads the end of the stream) but keeps receiving.
-  static Step ShutdownSend();
   // A graceful close: the end of the stream, then the socket is released.
   static Step Close();
   // An abortive close: the other side gets a connection reset.
