@@ -358,8 +358,9 @@ TEST(HTTPRedirect, TheRequestLimitEndsAnEndlessRedirectAndARefusingHandlerEndsTh
   EXPECT_EQ(refused.Failure<EIdHTTPProtocolException>(), "HTTP/1.1 307 Temporary");
 }
 
-TEST(HTTPAuthorization, WithoutAHandlerA401EndsTheFetch) {
-  Exchange x({Answer(Reply("401 Unauthorized", {"WWW-Authenticate: Basic realm=\"x\"", "Content-Length: 2"}, "no"))});
+TEST(HTTPAuthorization, A401EndsTheFetchWithoutAHandlerOrOneThatDoesNotHandleIt) {
+  const std::string refusal = Reply("401 Unauthorized", {"WWW-Authenticate: Basic realm=\"x\"", "Content-Length: 2"}, "no");
+  Exchange x({Answer(refusal), Answer(refusal)});
   try {
     x.Get();
     FAIL() << "no exception";
@@ -367,6 +368,18 @@ TEST(HTTPAuthorization, WithoutAHandlerA401EndsTheFetch) {
     EXPECT_EQ(e.ErrorCode(), 401);
     EXPECT_EQ(e.ErrorBody(), "no");
   }
+  x.http.OnAuthorization = [](TObject*, TIdAuthentication*, bool&) {};
+  EXPECT_EQ(x.Failure<EIdHTTPProtocolException>(), "HTTP/1.1 401 Unauthorized");
+}
+
+TEST(HTTPAuthorization, AServerThatKeepsRefusingEndsTheFetchAtTheRequestLimit) {
+  const std::string refusal = Reply("401 Unauthorized", {"WWW-Authenticate: Basic realm=\"x\"", "Content-Length: 0"}, "");
+  Exchange x({Answer(refusal), Answer(refusal), Answer(refusal)});
+  x.http.SetRedirectMaximum(3);
+  int asked = 0;
+  x.http.OnAuthorization = [&](TObject*, TIdAuthentication*, bool& handled) { handled = ++asked < 100; };
+  EXPECT_EQ(x.Failure<EIdHTTPProtocolException>(), "HTTP/1.1 401 Unauthorized");
+  EXPECT_EQ(asked, 2);
 }
 
 TEST(HTTPAuthorization, AnAcceptedBasicLoginIsSentAgainEvenOnANewConnection) {

@@ -199,8 +199,18 @@ TEST(Closing, APeerCloseIsActedOnOnceAtTheNextCheck) {
   EXPECT_FALSE(c.client.Connected());
   EXPECT_EQ(c.disconnectedEvents, 1);
   EXPECT_EQ(c.statuses, (std::vector<std::string>{"Connecting to 127.0.0.1.", "Connected.", "Disconnected."}));
-  EXPECT_EQ(c.client.ReadText(4), "data");  // still readable
+  // Bytes still buffered keep it readable, not writable.
+  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { c.client.WriteLine("x"); }), "Connection Closed Gracefully.");
+  EXPECT_EQ(c.client.ReadText(4), "data");
   EXPECT_THROW(c.client.ReadText(1), EIdConnClosedGracefully);
+}
+
+TEST(Closing, AProbeRaisesForAPeersCloseButNotForSilence) {
+  Peer peer({Peer::Sleep(300), Peer::Close()});
+  Connection c(peer.Port());
+  EXPECT_NO_THROW(c.client.ProbeClosed());
+  EXPECT_TRUE(peer.WaitDone(5000));
+  EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { c.client.ProbeClosed(); }), "Connection Closed Gracefully.");
 }
 
 TEST(Closing, DisconnectTwiceRaisesNothing) {

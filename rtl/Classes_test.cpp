@@ -52,6 +52,8 @@ TEST(MemoryStream, ReadsWritesSeeksAndSizes) {
   EXPECT_EQ(stream.DataString(), "he");
   stream.SetSize(4);
   EXPECT_EQ(stream.DataString(), std::string("he\0\0", 4));
+  stream.SetPosition(9);  // past the end: nothing to read
+  EXPECT_EQ(stream.Read(buffer, 8), 0);
   stream.SetPosition(0);
   EXPECT_THROW(stream.ReadBuffer(buffer, 5), EReadError);
 }
