@@ -99,7 +99,7 @@ TEST(CookieParsing, SetCookie2PortListCommentURLAndDiscard) {
   EXPECT_EQ(cookie.PortList(2), 443);
   EXPECT_EQ(cookie.CommentURL(), "http://h/c");
   EXPECT_TRUE(cookie.Discard());
-  cookie.SetCookieText("a=1");
+  cookie.SetCookieText("a=1; Version=1");
   ASSERT_EQ(cookie.PortCount(), 1);  // no Port: the HTTP port
   EXPECT_EQ(cookie.PortList(0), 80);
   cookie.SetCookieText("a=1; Port=81");

@@ -412,6 +412,16 @@ TEST(HTTPCookieStore, AStoreMadeOnTheFirstReplyBelongsToTheOwnerAndGoesWithIt) {
   form.reset();  // destroys the store and the client, each once
 }
 
+TEST(HTTPCookieStore, AnAssignedStoreOutlivesTheClient) {
+  auto store = std::make_unique<TIdCookieManager>(nullptr);
+  {
+    TIdHTTP http(nullptr);
+    http.SetCookieManager(store.get());
+  }
+  store->StoreSetCookie("a=1; path=/", "www.brasko.nl");
+  EXPECT_EQ(store->CookieHeaderValue(TIdURI("http://www.brasko.nl/"), false), "a=1");
+}
+
 TEST(HTTPCookieStore, AnAssignedStoreDestroyedElsewhereIsForgotten) {
   Exchange x({Answer(Ok("x", {"Set-Cookie: a=1; path=/"})), Answer(Ok("y"))});
   x.http.SetAllowCookies(false);

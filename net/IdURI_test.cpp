@@ -102,6 +102,7 @@ TEST(PathJoin, DotSegmentsSlashRunsAndTrailingSlash) {
   EXPECT_EQ(TIdURI::PathJoin("/", "../../x"), "/x");  // never above the root
   EXPECT_EQ(TIdURI::PathJoin("/a/", "b..c"), "/a/b..c");
   EXPECT_EQ(TIdURI::PathJoin("/", ""), "/");
+  EXPECT_EQ(TIdURI::PathJoin("/", "x/.."), "/");  // back at the root, which stays
 }
 
 TEST(URIObject, SettingSplitsAndReadingBuildsTheFullForm) {
