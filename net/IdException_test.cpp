@@ -41,14 +41,4 @@ TEST(ExceptionFamily, ClosedGracefullyIsAnOrdinaryFailureOfTheFamily) {
   EXPECT_EQ(MessageOf<EAbort>([] { throw EIdConnClosedGracefully("x"); }), "another exception: x");
 }
 
-TEST(ExceptionFamily, AReplyErrorCarriesItsCode) {
-  try {
-    throw EIdProtocolReplyError(550, "550 No such file");
-  } catch (const EIdException& e) {
-    const auto* reply = dynamic_cast<const EIdProtocolReplyError*>(&e);
-    ASSERT_NE(reply, nullptr);
-    EXPECT_EQ(reply->ErrorCode(), 550);
-  }
-}
-
 }  // namespace
