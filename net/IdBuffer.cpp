@@ -6,7 +6,7 @@
 #include "net/IdException.h"
 #include "net/IdResourceStrings.h"
 
-void TIdBuffer::Reserve(int64_t size) {
+void TIdBuffer::MakeRoom(int64_t size) {
   if (head_ + size <= capacity_) return;
   if (size <= capacity_ && head_ >= size_) {
     // The dropped front is at least as large as what is left: moving the rest down is paid for by the drops.
@@ -35,7 +35,7 @@ int64_t TIdBuffer::Write(const void* buffer, int64_t count) {
   if (count <= 0 || position_ < 0) return 0;
   int64_t end = position_ + count;
   if (end > size_) {
-    Reserve(end);
+    MakeRoom(end);
     if (position_ > size_) std::memset(Memory() + size_, 0, static_cast<size_t>(position_ - size_));
     size_ = end;
   }
@@ -52,7 +52,7 @@ int64_t TIdBuffer::Seek(int64_t offset, TSeekOrigin origin) {
 void TIdBuffer::SetSize(int64_t size) {
   if (size < 0) size = 0;
   if (size > size_) {
-    Reserve(size);
+    MakeRoom(size);
     std::memset(Memory() + size_, 0, static_cast<size_t>(size - size_));
   }
   size_ = size;
@@ -89,7 +89,7 @@ void TIdBuffer::Append(const void* buffer, int64_t count) {
 }
 
 char* TIdBuffer::ReserveTail(int64_t count) {
-  Reserve(size_ + std::max<int64_t>(count, 0));
+  MakeRoom(size_ + std::max<int64_t>(count, 0));
   return Memory() + size_;
 }
 

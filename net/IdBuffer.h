@@ -44,7 +44,7 @@ class TIdBuffer : public TStream {
 
  private:
   // Makes room for a total of size bytes from the front.
-  void Reserve(int64_t size);
+  void MakeRoom(int64_t size);
 
   std::unique_ptr<char[]> data_;
   int64_t capacity_ = 0;

@@ -55,7 +55,7 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 
 // ---- TMemoryStream ----
 
-void TMemoryStream::Reserve(int64_t capacity) {
+void TMemoryStream::Grow(int64_t capacity) {
   if (capacity <= static_cast<int64_t>(data_.size())) return;
   // Geometric growth keeps a long run of small writes linear.
   int64_t grown = std::max<int64_t>(capacity, static_cast<int64_t>(data_.size()) * 3 / 2 + 256);
@@ -74,7 +74,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
   int64_t end = position_ + count;
   if (end > size_) {
-    Reserve(end);
+    Grow(end);
     if (position_ > size_) std::memset(data_.data() + size_, 0, static_cast<size_t>(position_ - size_));
     size_ = end;
   }
@@ -91,7 +91,7 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
 void TMemoryStream::SetSize(int64_t size) {
   if (size < 0) size = 0;
   if (size > size_) {
-    Reserve(size);
+    Grow(size);
     std::memset(data_.data() + size_, 0, static_cast<size_t>(size - size_));
   }
   size_ = size;

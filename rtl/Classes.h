@@ -107,7 +107,7 @@ class TMemoryStream : public TStream {
 
  protected:
   // Grows the storage to hold at least capacity bytes.
-  void Reserve(int64_t capacity);
+  void Grow(int64_t capacity);
 
   std::vector<char> data_;  // storage; its size is the capacity
   int64_t size_ = 0;
