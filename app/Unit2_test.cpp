@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "gui/ComObj.h"
@@ -130,6 +131,24 @@ class Unit2Test : public testing::Test {
 
   // Presses the window's close button: the system command that button sends.
   static void PressCloseButton() { PostMessageA(Form2->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+  // Presses the close button and runs the action from a timer tick that comes while the window slides out, then
+  // waits for the slide-out to end. sliding tells whether it was still running when the tick came.
+  void CloseWithATickDuringTheSlideOut(const std::function<void()>& action, bool& sliding) {
+    auto* tick = new TTimer(mainForm_);
+    tick->SetEnabled(false);
+    tick->SetInterval(40);
+    tick->SetOnTimer([&, tick](TObject*) {
+      tick->SetEnabled(false);
+      sliding = Form2->Timer2->Enabled();
+      action();
+    });
+    tick->SetEnabled(true);
+    PressCloseButton();
+    const bool ended = PumpUntil([] { return !Form2->Visible() && !Form2->Timer2->Enabled(); }, kSlideTimeoutMs);
+    tick->SetEnabled(false);  // a tick that has not come must not come once action and sliding are gone
+    ASSERT_TRUE(ended);
+  }
 
   static bool OnScreen() { return IsWindowVisible(Form2->Handle()) != FALSE; }
 
@@ -401,18 +420,8 @@ TEST_F(Unit2Test, ShowTopicsDuringTheSlideOutIsRefusedAndTheSlideOutCompletes) {
   // The tray's "Show Topics" command, from a timer tick that comes while the window slides out; what escapes it goes
   // to the default handler, as it does from the menu.
   bool slidingWhenChosen = false;
-  auto* showTopics = new TTimer(mainForm_);
-  showTopics->SetEnabled(false);
-  showTopics->SetInterval(40);
-  showTopics->SetOnTimer([&](TObject*) {
-    showTopics->SetEnabled(false);
-    slidingWhenChosen = Form2->Timer2->Enabled();
-    Form2->Show();
-  });
   TMessageBoxCloser boxes;
-  showTopics->SetEnabled(true);
-  PressCloseButton();
-  ASSERT_TRUE(PumpUntil([] { return !Form2->Visible() && !Form2->Timer2->Enabled(); }, kSlideTimeoutMs));
+  ASSERT_NO_FATAL_FAILURE(CloseWithATickDuringTheSlideOut([] { Form2->Show(); }, slidingWhenChosen));
   PumpUntil([&] { return boxes.Count() > 0; }, 2000);
 
   EXPECT_TRUE(slidingWhenChosen) << "the command came during the slide-out";
@@ -443,22 +452,16 @@ TEST_F(Unit2Test, NewItemDuringACloseButtonSlideOutFailsThePollAndTheSlideOutCom
   // The poll, from a timer tick that comes while the window slides out.
   std::string failure;
   bool slidingDuringPoll = false;
-  auto* poll = new TTimer(mainForm_);
-  poll->SetEnabled(false);
-  poll->SetInterval(40);
-  poll->SetOnTimer([&](TObject*) {
-    poll->SetEnabled(false);
-    slidingDuringPoll = Form2->Timer2->Enabled();
-    try {
-      processor.ProcessFeed(Feed({8, 7}));
-    } catch (const EInvalidOperation& error) {
-      failure = error.Message();
-    }
-  });
   TMessageBoxCloser boxes;
-  poll->SetEnabled(true);
-  PressCloseButton();
-  ASSERT_TRUE(PumpUntil([] { return !Form2->Visible() && !Form2->Timer2->Enabled(); }, kSlideTimeoutMs));
+  ASSERT_NO_FATAL_FAILURE(CloseWithATickDuringTheSlideOut(
+      [&] {
+        try {
+          processor.ProcessFeed(Feed({8, 7}));
+        } catch (const EInvalidOperation& error) {
+          failure = error.Message();
+        }
+      },
+      slidingDuringPoll));
   PumpFor(100);
 
   EXPECT_TRUE(slidingDuringPoll);

@@ -358,8 +358,14 @@ TEST(HTTPRedirect, TheRequestLimitEndsAnEndlessRedirectAndARefusingHandlerEndsTh
   EXPECT_EQ(refused.Failure<EIdHTTPProtocolException>(), "HTTP/1.1 307 Temporary");
 }
 
+// A 401 that offers Basic with this body.
+std::string Unauthorized(const std::string& body) {
+  return Reply("401 Unauthorized",
+               {"WWW-Authenticate: Basic realm=\"x\"", "Content-Length: " + std::to_string(body.size())}, body);
+}
+
 TEST(HTTPAuthorization, A401EndsTheFetchWithoutAHandlerOrOneThatDoesNotHandleIt) {
-  const std::string refusal = Reply("401 Unauthorized", {"WWW-Authenticate: Basic realm=\"x\"", "Content-Length: 2"}, "no");
+  const std::string refusal = Unauthorized("no");
   Exchange x({Answer(refusal), Answer(refusal)});
   try {
     x.Get();
@@ -373,7 +379,7 @@ TEST(HTTPAuthorization, A401EndsTheFetchWithoutAHandlerOrOneThatDoesNotHandleIt)
 }
 
 TEST(HTTPAuthorization, AServerThatKeepsRefusingEndsTheFetchAtTheRequestLimit) {
-  const std::string refusal = Reply("401 Unauthorized", {"WWW-Authenticate: Basic realm=\"x\"", "Content-Length: 0"}, "");
+  const std::string refusal = Unauthorized("");
   Exchange x({Answer(refusal), Answer(refusal), Answer(refusal)});
   x.http.SetRedirectMaximum(3);
   int asked = 0;
