@@ -1,5 +1,7 @@
 #include "app/Unit1.h"
 
+#include <utility>
+
 #include "BraskoConfig.h"
 #include "app/Unit2.h"
 
@@ -20,6 +22,10 @@ constexpr int kFindRunningCopyMs = 10000;
 constexpr int kFindRunningCopyStepMs = 50;
 // The first poll comes as soon as the message loop runs.
 constexpr unsigned kFirstPollIntervalMs = 1;
+// While a poll waits for the network, it looks this often.
+constexpr unsigned kNetworkCheckMs = 1000;
+// After a wake on a system that cannot tell whether there is a network, the poll gives it this long to come back.
+constexpr uint32_t kUnknownNetworkGraceMs = 10000;
 // What marks the running copy, and what a second copy asks of it: both named after the site, so that builds for
 // other sites (a demo beside the real one) each run their own copy.
 std::string RunningCopyName() {
@@ -58,6 +64,8 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
   Timer1->SetInterval(kFirstPollIntervalMs);
   Timer1->SetEnabled(true);
   Timer1->SetOnTimer([this](TObject* sender) { Timer1Timer(sender); });
+  // Started at sign-in, the program may come up before the network: the first poll then waits for it.
+  networkWait_.Begin(kNetworkWaitMs, 0);
 
   IdHTTP1 = new TIdHTTP(this);
   IdHTTP1->SetName("IdHTTP1");
@@ -138,7 +146,33 @@ LRESULT TForm1::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     return 0;
   }
   if (msg == ExitRequestMessage() && msg != 0) Exit1Click(this);
+  if (msg == WM_POWERBROADCAST) {
+    PowerBroadcast(wParam);
+    return TRUE;
+  }
   return TForm::WndProc(msg, wParam, lParam);
+}
+
+void TForm1::PowerBroadcast(WPARAM event) {
+  if (Timer1 == nullptr || IdHTTP1 == nullptr) return;
+  if (event == PBT_APMSUSPEND && !asleep_) {
+    asleep_ = true;
+    // Only an armed cycle polls again after the wake; a poll under way decides for itself when it ends, and a
+    // stopped cycle stays stopped.
+    pollAfterWake_ = Timer1->Enabled();
+    Timer1->SetEnabled(false);
+    // No close the server sends reaches a sleeping machine, and after the sleep its idle limit has long run out.
+    // A poll under way keeps its connection: it closes it when it ends.
+    if (!pollUnderWay_) IdHTTP1->Disconnect();
+  } else if (event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND) {
+    // A wake the user starts brings both notices; only the first finds a poll to arm.
+    asleep_ = false;
+    if (!std::exchange(pollAfterWake_, false)) return;
+    // The network comes back some seconds after the machine (Wi-Fi reconnects): the poll waits for it.
+    networkWait_.Begin(kNetworkWaitMs, kUnknownNetworkGraceMs);
+    Timer1->SetInterval(kFirstPollIntervalMs);
+    Timer1->SetEnabled(true);
+  }
 }
 
 bool TForm1::HandOverToRunningCopy() {
@@ -189,15 +223,33 @@ std::string TForm1::FeedUrl() {
 }
 
 void TForm1::Timer1Timer(TObject* /*Sender*/) {
+  if (!networkWait_.Over()) {
+    // No way to the site yet: look again a moment later, until there is one or the wait's bound has passed.
+    Timer1->SetInterval(kNetworkCheckMs);
+    return;
+  }
   // The timer is off while a poll runs, so a slow fetch never overlaps the next tick; the period counts from the
   // end of one poll to the start of the next. Nothing here catches: a failed poll leaves the timer off and its
   // exception goes to the default handler, which shows it once.
   Timer1->SetInterval(kPollPeriodMs);
   Timer1->SetEnabled(false);
+  pollUnderWay_ = true;
+  struct TUnderWay {
+    bool& flag;
+    ~TUnderWay() { flag = false; }
+  } underWay{pollUnderWay_};
   std::string text = IdHTTP1->Get(FeedUrl());
   ProcessFeed(std::move(text));
-  // Processing may have run a nested message loop (the notification window's slide-out): re-read the timer.
-  if (Timer1 != nullptr) Timer1->SetEnabled(true);
+  // Processing may have run a nested message loop (the notification window's slide-out), in which anything could
+  // happen, the system's sleep notice included: re-read what the next step relies on.
+  if (Timer1 == nullptr || IdHTTP1 == nullptr) return;
+  if (asleep_) {
+    // The system went to sleep during this poll: the wake arms the next one.
+    pollAfterWake_ = true;
+    IdHTTP1->Disconnect();
+  } else {
+    Timer1->SetEnabled(true);
+  }
 }
 
 void TForm1::ProcessFeed(std::string text) { feedProcessor_->ProcessFeed(std::move(text)); }

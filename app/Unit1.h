@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/FeedProcessor.h"
+#include "app/NetworkWait.h"
 #include "app/Unit2.h"
 #include "gui/ExtCtrls.h"
 #include "gui/Forms.h"
@@ -44,7 +45,8 @@ class TForm1 : public TForm {
   // "Exit": ends the program at once with exit code 0.
   void Exit1Click(TObject* Sender);
   // One poll: fetches the feed and processes it, then arms the timer for the next poll. A failure leaves the timer
-  // off for the rest of the run; its message reaches the default handler's message box.
+  // off for the rest of the run; its message reaches the default handler's message box. A poll that waits for the
+  // network (after start or a wake) only looks whether it is there.
   void Timer1Timer(TObject* Sender);
   // Turns one fetched feed into the page file and announces a newer item in the notification window.
   void ProcessFeed(std::string text);
@@ -62,7 +64,18 @@ class TForm1 : public TForm {
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
  private:
+  // The system's sleep and wake notices: sleep stops an armed cycle and closes the kept connection; the wake arms
+  // it again, for a poll once the network is back.
+  void PowerBroadcast(WPARAM event);
+
   TForm2Notifier notificationWindow_;
+  // The first poll, and the first after a wake, wait for the network when Windows reports none.
+  TNetworkWait networkWait_;
+  bool pollUnderWay_ = false;
+  // Between the system's sleep notice and its wake notice.
+  bool asleep_ = false;
+  // The cycle was armed, or a poll under way, when the system went to sleep: the wake arms it again.
+  bool pollAfterWake_ = false;
   // Holds the last shown id for the whole run.
   std::unique_ptr<TFeedProcessor> feedProcessor_;
 };

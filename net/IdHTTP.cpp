@@ -40,6 +40,11 @@ const char* MethodWord(TIdHTTPMethod method) {
   return nullptr;
 }
 
+// Methods whose request may go to the server twice with the effect of once.
+bool IsIdempotent(TIdHTTPMethod method) {
+  return method == hmGet || method == hmHead || method == hmOptions || method == hmTrace;
+}
+
 // A chunk-size line: the text before its first space, read as a hexadecimal number (digits only, either case, at
 // most 32 bits taken as signed). Anything unreadable is 0, which ends the body; so is a size that reads as negative.
 int32_t ChunkSize(const std::string& line) {
@@ -447,12 +452,13 @@ void TIdHTTP::DoRequest(TIdHTTPMethod method, const std::string& url, TStream* s
   response.SetContentStream(destination);
 
   inRequestCycle_ = true;
+  // One fetch sends a request again at most once after a kept connection turned out to be dead.
+  bool maySendAgain = true;
   try {
     for (bool again = true; again;) {
       ++requestCounter_;
       PrepareRequest(request);
-      ConnectToHost(request, response);
-      protocol_->RetrieveHeaders();
+      SendAndRetrieveHeaders(request, response, maySendAgain);
       switch (protocol_->ProcessResponse()) {
         case TIdHTTPProtocol::TIdHTTPWhatsNext::wnJustExit:
           again = false;
@@ -547,7 +553,34 @@ bool TIdHTTP::KeptConnectionUsable() {
   return Connected() && InputBuffer().Size() == 0;
 }
 
-void TIdHTTP::ConnectToHost(TIdHTTPRequest& request, TIdHTTPResponse& response) {
+void TIdHTTP::SendAndRetrieveHeaders(TIdHTTPRequest& request, TIdHTTPResponse& response, bool& maySendAgain) {
+  const bool kept = ConnectToHost(request, response);
+  const int64_t receivedBefore = ReceivedByteCount();
+  try {
+    protocol_->BuildAndSendRequest();
+    protocol_->RetrieveHeaders();
+  } catch (const EIdException& e) {
+    // A kept connection that the server gave up while it lay idle (its idle limit ran out, or this machine slept
+    // through its close) takes the request and then fails before anything of a reply comes. The request did
+    // nothing on the server, so it goes once more on a new connection. Never after a byte of a reply (the server
+    // may have acted on it), never on a new connection (the server itself refuses), never after a time-out.
+    const bool connectionLost = dynamic_cast<const EIdConnClosedGracefully*>(&e) != nullptr ||
+                                dynamic_cast<const EIdSocketError*>(&e) != nullptr ||
+                                dynamic_cast<const EIdClosedSocket*>(&e) != nullptr;
+    if (!kept || !maySendAgain || !connectionLost || ReceivedByteCount() != receivedBefore ||
+        !IsIdempotent(request.Method())) {
+      throw;
+    }
+    maySendAgain = false;
+    // What is left of the lost connection goes; ConnectToHost then finds none to keep and connects anew.
+    DropSocket();
+    ConnectToHost(request, response);
+    protocol_->BuildAndSendRequest();
+    protocol_->RetrieveHeaders();
+  }
+}
+
+bool TIdHTTP::ConnectToHost(TIdHTTPRequest& request, TIdHTTPResponse& response) {
   if (!proxyParams_->ProxyServer().empty()) throw EIdException(RSHTTPProxyNotSupported);
   const bool secure = SameText(uri_->Protocol(), "https");
   // Over TLS the cookie store is told the connection is secure, so cookies marked "secure" go only there.
@@ -566,15 +599,14 @@ void TIdHTTP::ConnectToHost(TIdHTTPRequest& request, TIdHTTPResponse& response) 
   if (protocolVersion_ == pv1_0) request.SetConnection("Keep-Alive");
 
   if (!response.KeepAlive() || !KeptConnectionUsable()) Disconnect();
-  if (!Connected()) {
-    try {
-      Connect();
-    } catch (const EIdSSLProtocolReplyError&) {
-      Disconnect();
-      throw;
-    }
+  if (Connected()) return true;
+  try {
+    Connect();
+  } catch (const EIdSSLProtocolReplyError&) {
+    Disconnect();
+    throw;
   }
-  protocol_->BuildAndSendRequest();
+  return false;
 }
 
 void TIdHTTP::ProcessCookies(TIdHTTPRequest& request, TIdHTTPResponse& response) {

@@ -219,8 +219,11 @@ class TIdHTTP : public TIdTCPClient {
 
   // Splits the request's URL into the component's URI and turns the request's URL into the request target.
   void PrepareRequest(TIdHTTPRequest& request);
-  // Opens the connection or reuses the kept one, then sends the request.
-  void ConnectToHost(TIdHTTPRequest& request, TIdHTTPResponse& response);
+  // Opens the connection or reuses the kept one; true when the kept one is used.
+  bool ConnectToHost(TIdHTTPRequest& request, TIdHTTPResponse& response);
+  // Sends the request and reads the reply's status line and header block, sending it once more on a new
+  // connection when a kept one fails before any of the reply arrives (and maySendAgain, which that clears).
+  void SendAndRetrieveHeaders(TIdHTTPRequest& request, TIdHTTPResponse& response, bool& maySendAgain);
   // Creates the store when allowed and none is assigned, then hands it the reply's cookies.
   void ProcessCookies(TIdHTTPRequest& request, TIdHTTPResponse& response);
   // A kept connection may have been closed by the server while idle; a request written on it would be lost.

@@ -134,11 +134,47 @@ TEST(HTTPConnection, AKeptConnectionTheServerClosedOrResetWhileIdleIsReplacedBef
   }
 }
 
-TEST(HTTPConnection, APeerThatClosesAfterTheRequestWasWrittenStillFailsTheFetch) {
-  Exchange x({Answer(Ok("one")), {Peer::ReadUntil(kEndOfHead), Peer::Close()}});
-  EXPECT_EQ(x.Get(), "one");
-  EXPECT_EQ(x.Failure<EIdConnClosedGracefully>(), "Connection Closed Gracefully.");
-  EXPECT_FALSE(x.http.Connected());
+TEST(HTTPConnection, ARequestOnAKeptConnectionThatDiesBeforeTheReplyGoesOnceMoreOnANewOne) {
+  // The server gives the kept connection up as the next request arrives (its idle limit ran out just then). Natively
+  // a reset reads as a socket error, under Wine as the end of the stream.
+  for (Peer::Step end : {Peer::Close(), Peer::Reset()}) {
+    Exchange x({Answer(Ok("one", {"Set-Cookie: a=1; path=/"})), {Peer::ReadUntil(kEndOfHead), end, Peer::Accept()},
+                Answer(Ok("two"))});
+    EXPECT_EQ(x.Get(), "one");
+    EXPECT_EQ(x.Get(), "two");
+    EXPECT_EQ(x.peer.Connections(), 2u);
+    EXPECT_EQ(x.Request(2), x.Request(1));  // the same bytes, cookie included
+  }
+}
+
+TEST(HTTPConnection, NoSecondTryOnANewConnectionAfterAByteOfTheReplyAfterATimeOutOrTwice) {
+  struct Case {
+    const char* name;
+    bool firstAnswered;  // whether a first fetch leaves a kept connection
+    std::vector<Peer::Step> then;
+    size_t connections;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"closed at once on a new connection", false, {Peer::ReadUntil(kEndOfHead), Peer::Close()}, 1,
+       "Connection Closed Gracefully."},
+      {"cut after the first bytes of the reply", true,
+       {Peer::ReadUntil(kEndOfHead), Peer::Send("HTTP/1.1 2"), Peer::Close()}, 1, "Connection Closed Gracefully."},
+      {"silent past the read time-out", true, {Peer::ReadUntil(kEndOfHead), Peer::Sleep(800)}, 1, "Read Timeout"},
+      {"closed at the request on every connection", true,
+       {Peer::ReadUntil(kEndOfHead), Peer::Close(), Peer::Accept(), Peer::ReadUntil(kEndOfHead), Peer::Close()}, 2,
+       "Connection Closed Gracefully."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Exchange x({c.firstAnswered ? Answer(Ok("one")) : std::vector<Peer::Step>{}, c.then});
+    if (c.firstAnswered) {
+      EXPECT_EQ(x.Get(), "one");
+    }
+    x.http.SetReadTimeout(300);
+    EXPECT_EQ(x.Failure<Exception>(), c.message);
+    EXPECT_EQ(x.peer.Connections(), c.connections);
+  }
 }
 
 TEST(HTTPConnection, ARefusedConnectionRaisesTheSocketError) {

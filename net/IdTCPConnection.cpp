@@ -165,6 +165,7 @@ int TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeoutMs, bool ra
         for (int i = 0; i < n; ++i) tail[i] = static_cast<char>(tail[i] & 0x7F);
       }
       inputBuffer_->CommitTail(n);
+      receivedByteCount_ += n;
     }
   }
   CheckClosed(raiseIfClosed, false);

@@ -82,6 +82,8 @@ class TIdTCPConnection : public TIdComponent {
   bool ASCIIFilter() const { return asciiFilter_; }
   void SetASCIIFilter(bool value) { asciiFilter_ = value; }
   bool PeerClosed() const { return peerClosed_; }
+  // Every byte received on this connection object so far, buffered or taken; only differences mean anything.
+  int64_t ReceivedByteCount() const { return receivedByteCount_; }
   bool ReadLineTimedOut() const { return readLineTimedOut_; }
   // Milliseconds a read waits by default; 0 means no limit.
   int ReadTimeout() const { return readTimeout_; }
@@ -115,6 +117,7 @@ class TIdTCPConnection : public TIdComponent {
   bool asciiFilter_ = false;
   std::unique_ptr<TIdBuffer> inputBuffer_;
   bool peerClosed_ = false;
+  int64_t receivedByteCount_ = 0;
   bool readLineTimedOut_ = false;
   int readTimeout_ = 0;
   int recvBufferSize_ = 32768;
