@@ -1,4 +1,4 @@
-# MinGW-w64 i686, posix-threads compilers. 32-bit programs are built here but cannot run on these machines.
+# MinGW-w64 i686, posix-threads compilers.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
@@ -8,3 +8,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Test programs run through Wine (its 32-bit loader, which scripts/wine-run picks for them); scripts/wine-session
+# provides the display and the prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)

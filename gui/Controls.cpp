@@ -49,7 +49,9 @@ int ScreenDpi() {
   using TGetDpiForMonitor = HRESULT(WINAPI*)(HMONITOR monitor, int kind, UINT* x, UINT* y);
   static const auto getDpiForMonitor = [] {
     HMODULE shcore = LoadLibraryA("shcore.dll");  // stays loaded for the life of the program
-    return shcore ? reinterpret_cast<TGetDpiForMonitor>(GetProcAddress(shcore, "GetDpiForMonitor")) : nullptr;
+    return shcore ? reinterpret_cast<TGetDpiForMonitor>(
+                        reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
+                  : nullptr;
   }();
   UINT x = 0, y = 0;
   if (getDpiForMonitor != nullptr &&

@@ -140,8 +140,8 @@ int Counters() {
   if (!handlesKnown) handlesKnown = HandleCountFromProcessList(id, handles);
   // A program with windows always holds GDI and USER objects: a count of 0 means the system keeps none (Wine).
   auto count = [](DWORD n) { return n != 0 ? std::to_string(n) : std::string("n/a"); };
-  std::printf("working_set_kb=%zu private_kb=%zu handles=%s gdi=%s user=%s\n", memory.WorkingSetSize / 1024,
-              privateBytes / 1024, handlesKnown ? std::to_string(handles).c_str() : "n/a",
+  std::printf("working_set_kb=%zu private_kb=%zu handles=%s gdi=%s user=%s\n",
+              static_cast<size_t>(memory.WorkingSetSize / 1024), static_cast<size_t>(privateBytes / 1024), handlesKnown ? std::to_string(handles).c_str() : "n/a",
               count(GetGuiResources(process, GR_GDIOBJECTS)).c_str(),
               count(GetGuiResources(process, GR_USEROBJECTS)).c_str());
   CloseHandle(process);
