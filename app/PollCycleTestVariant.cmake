@@ -51,4 +51,4 @@ target_compile_definitions(brasko_app_win_poll_test INTERFACE BRASKO_POLL_TEST_P
                            BRASKO_POLL_TEST_NETWORK_WAIT_MS=${BRASKO_POLL_TEST_NETWORK_WAIT_MS})
 
 # The same over TLS, against the TLS test server (by name, as a certificate names it).
-brasko_poll_test_variant(poll_test_tls https "localhost:${BRASKO_TLS_TEST_PORT}" poll-test-tls)
+brasko_poll_test_variant(poll_test_tls https "localhost:${BRASKO_NGINX_TEST_PORT}" poll-test-tls)

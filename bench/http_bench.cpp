@@ -17,20 +17,20 @@
 
 #include "net/IdHTTP.h"
 #include "rtl/SysUtils.h"
-#include "testing/LoopbackNginx.h"
+#include "testing/TestServer.h"
+#include "testing/TestSupport.h"
 
 namespace {
 
 constexpr size_t kFeedSize = 20 * 1024;
 constexpr size_t kLargeSize = 64u * 1024u * 1024u;
 
-TLoopbackNginx* gServer = nullptr;
-TLoopbackNginx* gTLSServer = nullptr;
+const TTestServer* gServer = nullptr;
 std::string gAuthority;  // the certificate authority's file, for libcurl (ours reads SSL_CERT_FILE)
 
 std::string Url(bool tls, const char* document) {
-  return tls ? "https://localhost:" + std::to_string(gTLSServer->Port()) + "/" + document
-             : "http://127.0.0.1:" + std::to_string(gServer->Port()) + "/" + document;
+  return tls ? "https://localhost:" + std::to_string(gServer->Port("good")) + "/" + document
+             : "http://127.0.0.1:" + std::to_string(gServer->Port("plain")) + "/" + document;
 }
 
 // A feed-shaped document of exactly the given size.
@@ -160,26 +160,20 @@ double Ratio(const std::map<std::string, double>& rates, const std::string& ours
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  const std::string certificates = ExecutableDirectory() + "certificates/";
-  if (std::system((std::string(BRASKO_MAKE_TEST_CERTIFICATES) + " '" + certificates + "'").c_str()) != 0) {
-    std::fprintf(stderr, "http_bench: the test certificates could not be made\n");
+  // The tests' server (testing/nginx), started here for the run.
+  const std::string folder = ExecutableDirectory() + "nginx-bench";
+  const std::string script = std::string(BRASKO_NGINX_SCRIPT) + " %s '" + folder + "' 0";
+  if (std::system(Format(script.c_str(), "start").c_str()) != 0) {
+    std::fprintf(stderr, "http_bench: the server did not start\n");
     return 1;
   }
-  gAuthority = certificates + "ca.pem";
-  setenv("SSL_CERT_FILE", gAuthority.c_str(), 1);
-  TLoopbackNginx server(ExecutableDirectory() + "nginx-http-bench");
-  TLoopbackNginx tlsServer(ExecutableDirectory() + "nginx-https-bench");
-  tlsServer.SetTLS(certificates + "good.pem", certificates + "good.key");
-  for (TLoopbackNginx* each : {&server, &tlsServer}) {
-    each->WriteDocument("feed.xml", MakeFeed(kFeedSize));
-    each->WriteDocument("large.bin", MakeLarge(kLargeSize));
-    if (!each->Start()) {
-      std::fprintf(stderr, "http_bench: %s\n", each->Error().c_str());
-      return 1;
-    }
-  }
+  setenv("BRASKO_NGINX", folder.c_str(), 1);
+  TTestServer server;
+  gAuthority = server.Path("certificates/ca.pem");
+  server.TrustAuthority();
+  server.WriteDocument("feed.xml", MakeFeed(kFeedSize));
+  server.WriteDocument("large.bin", MakeLarge(kLargeSize));
   gServer = &server;
-  gTLSServer = &tlsServer;
 
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -193,9 +187,7 @@ int main(int argc, char** argv) {
               Ratio(reporter.byteRates, "BM_TLSLargeBody_Brasko", "BM_TLSLargeBody_Curl"));
 
   gServer = nullptr;
-  gTLSServer = nullptr;
-  server.Stop();
-  tlsServer.Stop();
+  std::system(Format(script.c_str(), "stop").c_str());
   curl_global_cleanup();
   benchmark::Shutdown();
   return 0;
