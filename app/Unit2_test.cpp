@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -82,12 +81,6 @@ struct TNavigation {
   LONG flags;
 };
 
-RECT ScreenRect(HWND window) {
-  RECT rect = {};
-  GetWindowRect(window, &rect);
-  return rect;
-}
-
 class Unit2Test : public testing::Test {
  protected:
   void SetUp() override {
@@ -101,12 +94,7 @@ class Unit2Test : public testing::Test {
         [this](IWebBrowser2* control, BSTR url, VARIANT* flags, VARIANT* target, VARIANT* postData, VARIANT* headers) {
           navigations_.push_back({std::wstring(url, SysStringLen(url)), V_VT(flags), V_I4(flags)});
           if (refusal_ != 0) {
-            if (!refusalText_.empty()) {
-              TComPtr<ICreateErrorInfo> create;
-              CreateErrorInfo(create.Put());
-              create->SetDescription(const_cast<LPOLESTR>(refusalText_.c_str()));
-              SetErrorInfo(0, create.As<IErrorInfo>(IID_IErrorInfo).Get());
-            }
+            if (!refusalText_.empty()) testing_win::SetThreadErrorDescription(refusalText_.c_str());
             return refusal_;
           }
           return TWebBrowser::DirectNavigateCall(control, url, flags, target, postData, headers);
@@ -211,7 +199,7 @@ TEST_F(Unit2Test, FormIsAStayOnTopToolWindowWhoseBrowserFillsTheClientArea) {
   ASSERT_NE(control, nullptr);
   EXPECT_TRUE(IsChild(window, control));
   MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
-  RECT controlRect = ScreenRect(control);
+  RECT controlRect = testing_win::WindowRect(control);
   EXPECT_TRUE(EqualRect(&controlRect, &client));
 }
 
@@ -241,7 +229,7 @@ TEST_F(Unit2Test, ShowSlidesDownInFiveStepsToExactlyTheTopCentredOnTheScreen) {
   ASSERT_GE(moves.size(), 2u);
   for (size_t i = 1; i < moves.size(); ++i) EXPECT_EQ(moves[i].left, expectedLeft) << "move " << i;
   EXPECT_EQ(Form2->Left(), expectedLeft);
-  EXPECT_EQ(ScreenRect(Form2->Handle()).top, 0);
+  EXPECT_EQ(testing_win::WindowRect(Form2->Handle()).top, 0);
   EXPECT_EQ(GetForegroundWindow(), Form2->Handle()) << "shown and activated";
 
   // It was placed above the screen before it went on the screen.
@@ -283,68 +271,47 @@ TEST_F(Unit2Test, ShowWhileVisibleOnlyBringsTheWindowToTheFront) {
   EXPECT_TRUE(above(Form2->Handle(), cover)) << "brought to the front";
   EXPECT_EQ(navigations_.size(), 1u) << "no reload";
   EXPECT_FALSE(Form2->Timer1->Enabled()) << "no slide";
-  EXPECT_EQ(Form2->Top(), 0);
   for (const TMove& move : recorder_->Moves()) EXPECT_EQ(move.top, 0);
   DestroyWindow(cover);
 }
 
-TEST_F(Unit2Test, HideWhileHiddenDoesNothing) {
-  RECT before = ScreenRect(Form2->Handle());
-  Form2->Hide();
-  PumpFor(50);
-  EXPECT_TRUE(recorder_->Moves().empty());
-  EXPECT_FALSE(Form2->Timer2->Enabled());
-  EXPECT_FALSE(Form2->Visible());
-  EXPECT_FALSE(OnScreen());
-  EXPECT_EQ(ScreenRect(Form2->Handle()).top, before.top);
-}
+// The close button, once the window has settled and while it still slides in: it slides up from where it is, in
+// steps of ten, stays on the screen until the last step, and leaves no timer running; the program goes on.
+class Unit2CloseTest : public Unit2Test, public testing::WithParamInterface<bool> {};
 
-TEST_F(Unit2Test, CloseButtonSlidesUpInTenStepsThenHidesAndTheProgramGoesOn) {
+TEST_P(Unit2CloseTest, CloseButtonSlidesUpFromWhereTheWindowIsThenHides) {
+  const bool settled = GetParam();
   WritePage({1});
-  ShowAndSettle();
+  Form2->Show();
+  ASSERT_TRUE(PumpUntil([&] { return settled ? !Form2->Timer1->Enabled() : Form2->Top() > -Form2->Height() + 20; },
+                        kSlideTimeoutMs));
+  ASSERT_EQ(Form2->Timer1->Enabled(), !settled);
+  const int from = Form2->Top();
   recorder_->Clear();
 
   PressCloseButton();
   ASSERT_TRUE(PumpUntil([] { return !Form2->Visible(); }, kSlideTimeoutMs));
   // Hide returns only after the slide-out: by now it has ended and the window is off the screen.
-  EXPECT_FALSE(Form2->Timer2->Enabled());
   EXPECT_FALSE(Form2->Timer1->Enabled());
+  EXPECT_FALSE(Form2->Timer2->Enabled());
   EXPECT_FALSE(OnScreen());
-  EXPECT_EQ(Form2->Top(), -Form2->Height());
-  ExpectSlideOut(recorder_->Tops(), 0);
-  // Visible all the way up, hidden only at the end.
+  ExpectSlideOut(recorder_->Tops(), from);
   std::vector<TMove> moves = recorder_->Moves();
   ASSERT_FALSE(moves.empty());
   for (size_t i = 0; i + 1 < moves.size(); ++i) EXPECT_FALSE(moves[i].hidden) << "move " << i;
   EXPECT_TRUE(moves.back().hidden);
 
-  // Closing it did not end the program, and it can be shown again.
-  EXPECT_FALSE(Application->Terminated());
-  EXPECT_EQ(Application->MainForm(), mainForm_);
-  recorder_->Clear();
-  ShowAndSettle();
-  ExpectSlideIn(recorder_->Tops());
-}
-
-TEST_F(Unit2Test, CloseDuringTheSlideInSlidesStraightOutAndLeavesNoTimerRunning) {
-  WritePage({1});
-  Form2->Show();
-  ASSERT_TRUE(PumpUntil([] { return Form2->Top() > -Form2->Height() + 20; }, kSlideTimeoutMs));
-  ASSERT_TRUE(Form2->Timer1->Enabled());
-  int from = Form2->Top();
-  recorder_->Clear();
-
-  PressCloseButton();
-  ASSERT_TRUE(PumpUntil([] { return !Form2->Visible(); }, kSlideTimeoutMs));
-  ExpectSlideOut(recorder_->Tops(), from);
-  EXPECT_FALSE(Form2->Timer1->Enabled());
-  EXPECT_FALSE(Form2->Timer2->Enabled());
-  // Hidden, and it stays where the slide-out left it.
+  // It stays where the slide-out left it, the program goes on, and the window can be shown again.
   recorder_->Clear();
   PumpFor(150);
   EXPECT_TRUE(recorder_->Moves().empty());
   EXPECT_EQ(Form2->Top(), -Form2->Height());
+  EXPECT_FALSE(Application->Terminated());
+  ShowAndSettle();
+  ExpectSlideIn(recorder_->Tops());
 }
+
+INSTANTIATE_TEST_SUITE_P(SettledAndSlidingIn, Unit2CloseTest, testing::Bool());
 
 TEST_F(Unit2Test, SlideOutStepLandingExactlyOnTheHiddenPositionDoesNotStopIt) {
   WritePage({1});
@@ -360,7 +327,7 @@ TEST_F(Unit2Test, SlideOutStepLandingExactlyOnTheHiddenPositionDoesNotStopIt) {
   Form2->Timer2Timer(Form2);
   EXPECT_EQ(Form2->Top(), -height);
   EXPECT_FALSE(Form2->Timer2->Enabled());
-  EXPECT_EQ(ScreenRect(Form2->Handle()).top, -height);
+  EXPECT_EQ(testing_win::WindowRect(Form2->Handle()).top, -height);
 
   // The slide-in's last step: from -1 a 5-pixel step lands on 4 and is clipped to 0; from -6 it is not yet done.
   Form2->Timer1->SetOnTimer(nullptr);
@@ -483,7 +450,7 @@ TEST_F(Unit2Test, RefusedNavigationShowsTheMessageWhileTheSlideInRuns) {
   TMessageBoxCloser boxes([&](HWND) {
     // Read from the watcher thread while the box is open: the window goes on moving.
     for (int i = 0; i < 4; ++i) {
-      topsWhileOpen.push_back(ScreenRect(Form2->Handle()).top);
+      topsWhileOpen.push_back(testing_win::WindowRect(Form2->Handle()).top);
       Sleep(60);
     }
   });
@@ -516,8 +483,7 @@ TEST_F(Unit2Test, NarrowScreenGivesANegativeLeftTruncatedTowardZero) {
   int expected = difference / 2;
   EXPECT_LT(expected, 0);
   EXPECT_EQ(Form2->Left(), expected);
-  EXPECT_EQ(ScreenRect(Form2->Handle()).left, expected);
-  std::printf("screen %d, window %d, Left %d\n", screenWidth, Form2->Width(), Form2->Left());
+  EXPECT_EQ(testing_win::WindowRect(Form2->Handle()).left, expected);
   if (difference % 2 != 0) {
     EXPECT_EQ(expected * 2, difference + 1) << "rounded toward zero, not down";
   }
@@ -542,7 +508,7 @@ TEST_F(Unit2Test, HighDpiScreenScalesTheWindowAndZoomsThePage) {
   ShowAndSettle();
   EXPECT_EQ(Form2->Left(), (GetSystemMetrics(SM_CXSCREEN) - Form2->Width()) / 2);
   HWND control = Form2->WebBrowser1->ControlWindow();
-  RECT controlRect = ScreenRect(control);
+  RECT controlRect = testing_win::WindowRect(control);
   EXPECT_EQ(controlRect.right - controlRect.left, client.right) << "the page fills the scaled window";
 }
 

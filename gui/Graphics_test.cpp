@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gui/Controls.h"
+#include "testing/TestSupport.h"
 
 namespace {
 
@@ -101,25 +102,17 @@ TEST(Icon, BytesThatHoldNoIconAreRefusedAndLeaveTheIconAsItWas) {
   auto wrongType = good;
   wrongType[2] = 2;  // a cursor file
   bad.push_back(wrongType);
-  auto farOffset = good;
-  farOffset[18] = 0xFF;
-  farOffset[19] = 0xFF;
-  farOffset[20] = 0xFF;
-  farOffset[21] = 0x7F;
-  bad.push_back(farOffset);
-  auto hugeLength = good;
-  hugeLength[14] = 0xFF;
-  hugeLength[15] = 0xFF;
-  hugeLength[16] = 0xFF;
-  hugeLength[17] = 0xFF;
-  bad.push_back(hugeLength);
+  // The good file with the directory's 32-bit field at offset set to value.
+  auto patched = [&](size_t offset, uint32_t value) {
+    auto bytes = good;
+    for (size_t k = 0; k < 4; ++k) bytes[offset + k] = static_cast<uint8_t>(value >> (8 * k));
+    return bytes;
+  };
+  bad.push_back(patched(18, 0x7FFFFFFF));  // the image far past the end
+  bad.push_back(patched(14, 0xFFFFFFFF));  // an image longer than any file
   for (size_t i = 0; i < bad.size(); ++i) {
-    try {
-      icon.LoadFromBytes(bad[i].data(), bad[i].size());
-      ADD_FAILURE() << "case " << i << " was accepted";
-    } catch (const EInvalidGraphic& e) {
-      EXPECT_EQ(e.Message(), "Icon image is not valid");
-    }
+    EXPECT_EQ(MessageOf<EInvalidGraphic>([&] { icon.LoadFromBytes(bad[i].data(), bad[i].size()); }),
+              "Icon image is not valid");
     EXPECT_EQ(icon.Handle(), before) << "case " << i;
   }
 }

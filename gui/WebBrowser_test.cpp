@@ -70,16 +70,6 @@ std::string NormalisedFilePath(const std::wstring& location) {
   return LowerCase(text);
 }
 
-// Gives the calling thread an error object with this description, as a refusing control would.
-void SetThreadErrorDescription(const wchar_t* description) {
-  TComPtr<ICreateErrorInfo> create;
-  ASSERT_EQ(CreateErrorInfo(create.Put()), S_OK);
-  create->SetDescription(const_cast<LPOLESTR>(description));
-  TComPtr<IErrorInfo> info = create.As<IErrorInfo>(IID_IErrorInfo);
-  ASSERT_TRUE(info);
-  ASSERT_EQ(SetErrorInfo(0, info.Get()), S_OK);
-}
-
 // The system's text for a code, with the same trimming the error rule asks for.
 std::string TrimmedSystemText(HRESULT code) {
   char buffer[1024];
@@ -96,11 +86,28 @@ class WebBrowserTest : public testing::Test {
   void TearDown() override { CoUninitialize(); }
 };
 
-TEST_F(WebBrowserTest, HostedControlFillsTheClientAreaAndFollowsIt) {
-  THostWindow host(600, 300);
-  TWebBrowser browser(nullptr);
-  browser.SetParentWindow(host.Handle());
+// The control in a host window of the notification window's size.
+class HostedBrowserTest : public WebBrowserTest {
+ protected:
+  void SetUp() override {
+    WebBrowserTest::SetUp();
+    host_ = std::make_unique<THostWindow>(513, 230);
+    browser_ = std::make_unique<TWebBrowser>(nullptr);
+    browser_->SetParentWindow(host_->Handle());
+  }
+  void TearDown() override {
+    browser_.reset();
+    host_.reset();
+    WebBrowserTest::TearDown();
+  }
 
+  std::unique_ptr<THostWindow> host_;
+  std::unique_ptr<TWebBrowser> browser_;
+};
+
+TEST_F(HostedBrowserTest, HostedControlFillsTheClientAreaAndFollowsIt) {
+  THostWindow& host = *host_;
+  TWebBrowser& browser = *browser_;
   HWND control = browser.ControlWindow();
   ASSERT_NE(control, nullptr);
   EXPECT_TRUE(IsChild(host.Handle(), control));
@@ -153,7 +160,7 @@ TEST_F(WebBrowserTest, ParentWindowDestroyedBeforeTheHostIsSurvived) {
   EXPECT_NO_THROW(browser.ControlInterface());
 }
 
-TEST_F(WebBrowserTest, PathWithCodePageLettersReachesTheControlUnchanged) {
+TEST_F(HostedBrowserTest, PathWithCodePageLettersReachesTheControlUnchanged) {
   TTempFolder temp;
   std::string directory = temp.File("Caf\xe9 Cr\xe8"
                                     "che");
@@ -164,21 +171,17 @@ TEST_F(WebBrowserTest, PathWithCodePageLettersReachesTheControlUnchanged) {
   if (GetACP() == 1252) {
     EXPECT_NE(wide.find(L"Caf\u00e9 Cr\u00e8che"), std::wstring::npos);
   }
-  THostWindow host(513, 230);
-  TWebBrowser browser(nullptr);
-  browser.SetParentWindow(host.Handle());
+  TWebBrowser& browser = *browser_;
   browser.Navigate(wide, 14);
   std::wstring location = browser.LocationURL();
   EXPECT_NE(location.find(wide.substr(wide.find(L"Caf"))), std::wstring::npos)
       << std::string(location.begin(), location.end());
 }
 
-TEST_F(WebBrowserTest, NavigateHandsUrlFlagsAndThreeEmptyArgumentsToTheControl) {
-  THostWindow host(513, 230);
+TEST_F(HostedBrowserTest, NavigateHandsUrlFlagsAndThreeEmptyArgumentsToTheControl) {
   TTempFolder temp;
   std::string page = WritePage(temp.File("page.html"));
-  TWebBrowser browser(nullptr);
-  browser.SetParentWindow(host.Handle());
+  TWebBrowser& browser = *browser_;
   std::vector<std::string> calls;
   browser.SetNavigateCall([&](IWebBrowser2* c, BSTR u, VARIANT* f, VARIANT* t, VARIANT* p, VARIANT* h) {
     calls.push_back(Format("%d %d %ld %d %d %d", c == browser.ControlInterface(), V_VT(f), V_I4(f), V_VT(t), V_VT(p),
@@ -192,10 +195,8 @@ TEST_F(WebBrowserTest, NavigateHandsUrlFlagsAndThreeEmptyArgumentsToTheControl) 
 }
 
 // What a refusal turns into, for each source of text the rule knows.
-TEST_F(WebBrowserTest, RefusedNavigationRaisesTheMessageTheRuleChooses) {
-  THostWindow host(513, 230);
-  TWebBrowser browser(nullptr);
-  browser.SetParentWindow(host.Handle());
+TEST_F(HostedBrowserTest, RefusedNavigationRaisesTheMessageTheRuleChooses) {
+  TWebBrowser& browser = *browser_;
 
   struct Case {
     const wchar_t* description;  // null: the control sets no error object
@@ -216,39 +217,30 @@ TEST_F(WebBrowserTest, RefusedNavigationRaisesTheMessageTheRuleChooses) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
     browser.SetNavigateCall([&](IWebBrowser2*, BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*) {
-      if (c.description) SetThreadErrorDescription(c.description);
+      if (c.description) testing_win::SetThreadErrorDescription(c.description);
       return c.code;
     });
-    try {
-      browser.Navigate(L"C:\\page.html", 14);
-      ADD_FAILURE() << "no error raised";
-    } catch (const EOleSysError& error) {
-      EXPECT_EQ(error.Message(), c.expected);
-      EXPECT_EQ(error.ErrorCode(), c.code);
-    }
+    const auto error = Raised<EOleSysError>([&] { browser.Navigate(L"C:\\page.html", 14); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->Message(), c.expected);
+    EXPECT_EQ(error->ErrorCode(), c.code);
   }
 }
 
 TEST_F(WebBrowserTest, RefusalDoesNotBorrowADescriptionLeftFromEarlier) {
   TWebBrowser browser(nullptr);
-  SetThreadErrorDescription(L"Something unrelated went wrong");
+  testing_win::SetThreadErrorDescription(L"Something unrelated went wrong");
   browser.SetNavigateCall([](IWebBrowser2*, BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*) { return E_INVALIDARG; });
-  try {
-    browser.Navigate(L"C:\\page.html", 14);
-    ADD_FAILURE() << "no error raised";
-  } catch (const EOleSysError& error) {
-    EXPECT_EQ(error.Message(), TrimmedSystemText(E_INVALIDARG));
-  }
+  EXPECT_EQ(MessageOf<EOleSysError>([&] { browser.Navigate(L"C:\\page.html", 14); }),
+            TrimmedSystemText(E_INVALIDARG));
   // A success code is no refusal, even with an error object lying about.
-  SetThreadErrorDescription(L"Something unrelated went wrong");
+  testing_win::SetThreadErrorDescription(L"Something unrelated went wrong");
   browser.SetNavigateCall([](IWebBrowser2*, BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*) { return S_FALSE; });
   EXPECT_NO_THROW(browser.Navigate(L"C:\\page.html", 14));
 }
 
-TEST_F(WebBrowserTest, TheControlReportsToTheEventSinkAndANewWindowGoesToTheHandler) {
-  THostWindow host(513, 230);
-  TWebBrowser browser(nullptr);
-  browser.SetParentWindow(host.Handle());
+TEST_F(HostedBrowserTest, TheControlReportsToTheEventSinkAndANewWindowGoesToTheHandler) {
+  TWebBrowser& browser = *browser_;
   IDispatch* sink = browser.EventSink();
   ASSERT_NE(sink, nullptr);
   EXPECT_TRUE(browser.EventsConnected()) << "the real control took the sink";

@@ -4,6 +4,7 @@
 
 #include "net/IdException.h"
 #include "net/IdGlobalProtocols.h"
+#include "testing/TestSupport.h"
 
 namespace {
 
@@ -115,12 +116,7 @@ TEST(CookieParsing, PortListIndexesOutOfRangeRaise) {
   EXPECT_EQ(cookie.PortCount(), 2);
   EXPECT_EQ(cookie.PortList(0), 5);
   for (int bad : {3, -1}) {
-    try {
-      cookie.SetPortList(bad, 1);
-      FAIL() << bad;
-    } catch (const EIdException& e) {
-      EXPECT_EQ(e.Message(), "Index out of range.");
-    }
+    EXPECT_EQ(MessageOf<EIdException>([&] { cookie.SetPortList(bad, 1); }), "Index out of range.");
   }
   EXPECT_THROW(cookie.PortList(2), EIdException);
 }

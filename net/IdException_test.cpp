@@ -23,13 +23,10 @@ TEST(SocketErrorText, CodesOutsideTheTableEndInTheBareLineBreak) {
 
 TEST(RaiseSocketError, CarriesTheCodeAndTheMessage) {
   StackUser user;
-  try {
-    GStack()->RaiseSocketError(10061);
-    FAIL() << "no exception";
-  } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), 10061);
-    EXPECT_EQ(e.Message(), "Socket Error # 10061\r\nConnection refused.");
-  }
+  const auto e = Raised<EIdSocketError>([] { GStack()->RaiseSocketError(10061); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->LastError(), 10061);
+  EXPECT_EQ(e->Message(), "Socket Error # 10061\r\nConnection refused.");
 }
 
 TEST(ExceptionFamily, ClosedGracefullyIsAnOrdinaryFailureOfTheFamily) {

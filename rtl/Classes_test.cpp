@@ -30,12 +30,7 @@ TEST(StringList, CannotCreateFileNamesTheFile) {
   lines.Add("x");
   TTempFolder temp;
   std::string name = temp.File("no-such-dir/sub/file.html");
-  try {
-    lines.SaveToFile(name);
-    FAIL() << "saved into a missing directory";
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.Message(), "Cannot create file " + name);
-  }
+  EXPECT_EQ(MessageOf<EFCreateError>([&] { lines.SaveToFile(name); }), "Cannot create file " + name);
 }
 
 TEST(MemoryStream, ReadsWritesSeeksAndSizes) {

@@ -195,45 +195,33 @@ bool ScriptedPeer::RunStep(size_t index, const Step& step) {
     return false;
   }
   Connection& connection = *current_;
-  auto buffered = [this, &connection] {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return received_[connection.index].size() - connection.consumed;
-  };
 
   switch (step.kind) {
     case Kind::kExpectBytes:
     case Kind::kReadUntil: {
-      for (;;) {
-        if (step.kind == Kind::kExpectBytes && buffered() >= step.count) {
-          connection.consumed += step.count;
-          return true;
+      // Whether what arrived so far completes the step; the bytes it takes are used up when it does.
+      auto complete = [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::string& bytes = received_[connection.index];
+        size_t end = bytes.find(step.text, connection.consumed);
+        if (step.kind == Kind::kExpectBytes) {
+          end = bytes.size() - connection.consumed >= step.count ? connection.consumed + step.count : std::string::npos;
+        } else if (end != std::string::npos) {
+          end += step.text.size();
         }
-        if (step.kind == Kind::kReadUntil) {
-          std::lock_guard<std::mutex> lock(mutex_);
-          const std::string& bytes = received_[connection.index];
-          size_t at = bytes.find(step.text, connection.consumed);
-          if (at != std::string::npos) {
-            connection.consumed = at + step.text.size();
-            return true;
-          }
-        }
-        if (!TimeLeft()) {
-          Fail(index, "time limit reached while reading");
+        if (end == std::string::npos) return false;
+        connection.consumed = end;
+        return true;
+      };
+      // What arrived with a close may still complete the step: it is looked at once more before failing.
+      for (bool closed = false; !complete();) {
+        if (closed || !TimeLeft()) {
+          Fail(index, closed ? "the other side closed the connection" : "time limit reached while reading");
           return false;
         }
-        bool closed = false;
         ReceiveSome(connection, closed);
-        if (closed) {
-          // What arrived with the close may still complete the step; look once more before failing.
-          if (step.kind == Kind::kExpectBytes && buffered() >= step.count) continue;
-          if (step.kind == Kind::kReadUntil) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (received_[connection.index].find(step.text, connection.consumed) != std::string::npos) continue;
-          }
-          Fail(index, "the other side closed the connection");
-          return false;
-        }
       }
+      return true;
     }
     case Kind::kSend:
       for (size_t i = 0; i < step.count; ++i) {

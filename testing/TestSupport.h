@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,8 +36,7 @@ class TTempFolder {
   ~TTempFolder();
   TTempFolder(const TTempFolder&) = delete;
   TTempFolder& operator=(const TTempFolder&) = delete;
-  // The folder's path with a trailing separator.
-  const std::string& Path() const { return path_; }
+  // A file in the folder.
   std::string File(const std::string& name) const { return path_ + name; }
 
  private:
@@ -78,6 +78,17 @@ std::string MessageOf(F&& f) {
     return std::string("another exception: ") + e.what();
   }
   return "no exception";
+}
+
+// Runs f and returns the exception of class E it raises, or nothing when it raises none.
+template <class E, class F>
+std::optional<E> Raised(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e;
+  }
+  return std::nullopt;
 }
 
 // A live network component: the socket stack exists while one lives.

@@ -172,7 +172,6 @@ void TMessageBoxCloser::Run() {
 
 TSeenMessageBox ReadMessageBox(HWND box) {
   TSeenMessageBox seen;
-  seen.window = box;
   seen.caption = WindowText(box);
   char text[2048] = {};
   GetDlgItemTextA(box, kMessageBoxTextId, text, sizeof text);
@@ -294,6 +293,18 @@ bool RaiseNewWindow3(IDispatch* sink, const std::wstring& url) {
   SysFreeString(address);
   SysFreeString(context);
   return cancel == VARIANT_TRUE;
+}
+
+void SetThreadErrorDescription(const wchar_t* description) {
+  ICreateErrorInfo* create = nullptr;
+  if (FAILED(CreateErrorInfo(&create))) return;
+  create->SetDescription(const_cast<LPOLESTR>(description));
+  IErrorInfo* info = nullptr;
+  if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+    SetErrorInfo(0, info);
+    info->Release();
+  }
+  create->Release();
 }
 
 bool TrustTestAuthority(const std::string& pemFile) {

@@ -43,7 +43,6 @@ bool HasTaskbarButton(HWND window);
 
 // What a message box showed.
 struct TSeenMessageBox {
-  HWND window = nullptr;
   std::string caption;
   std::string text;
   HWND owner = nullptr;
@@ -126,6 +125,9 @@ class TChildProcess {
 // Calls an event sink of the browser control as the control does when a link asks for a new window; returns the
 // cancel flag the sink left.
 bool RaiseNewWindow3(IDispatch* sink, const std::wstring& url);
+
+// Gives the calling thread an error object with this description, as a control that refuses a call does.
+void SetThreadErrorDescription(const wchar_t* description);
 
 // Makes the certificate authority in the PEM file trusted by this Wine prefix (the machine's root store); true when
 // it is.
