@@ -45,7 +45,7 @@ std::string Repeated(std::string_view piece, int count) {
 // The value of an item's first direct child of that name; an item without one reads as the empty text.
 std::string FieldText(const TkelXMLNode& item, std::string_view name) {
   const TkelXMLNode* field = item.ChildByName(name);
-  return field != nullptr ? field->Value() : std::string();
+  return field != nullptr ? std::string(field->Value()) : std::string();
 }
 
 // Titles and times come from the network and land in a page that the browser opens from the local disk, with the

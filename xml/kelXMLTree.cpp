@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -79,11 +80,13 @@ bool HasRewritten(std::string_view text) {
 // Cleaning, for text pieces and tag texts: every line break (CR LF, a lone CR, a lone LF) and every TAB becomes one
 // blank, then codes 0..32 are trimmed from both ends; runs of interior blanks stay. Mapping only bytes that trimming
 // would remove anyway means trimming first gives the same result. Returns a view of the input itself when it needs
-// no rewriting, otherwise of `scratch`.
-std::string_view Clean(std::string_view raw, std::string& scratch) {
+// no rewriting, otherwise of room(size) for at most size bytes that the caller provides.
+template <class Room>
+std::string_view Clean(std::string_view raw, const Room& room) {
   std::string_view text = TrimBlanks(raw);
   if (!HasRewritten(text)) return text;
-  scratch.clear();
+  char* const out = room(text.size());
+  size_t length = 0;
   const size_t n = text.size();
   for (size_t i = 0; i < n; ++i) {
     char c = text[i];
@@ -91,30 +94,51 @@ std::string_view Clean(std::string_view raw, std::string& scratch) {
       if (c == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
       c = ' ';
     }
-    scratch.push_back(c);
+    out[length++] = c;
   }
-  return scratch;
+  return std::string_view(out, length);
 }
 
 // Escaping, for CDATA content: every line break becomes backslash, "n", blank and every TAB backslash, "t", blank,
-// so the value stays on one line. Nothing is trimmed.
-std::string_view Escape(std::string_view raw, std::string& scratch) {
+// so the value stays on one line. Nothing is trimmed. Rewrites into room(size) as Clean does.
+template <class Room>
+std::string_view Escape(std::string_view raw, const Room& room) {
   if (!HasRewritten(raw)) return raw;
-  scratch.clear();
   const size_t n = raw.size();
+  size_t size = 0;
   for (size_t i = 0; i < n; ++i) {
-    char c = raw[i];
+    const char c = raw[i];
+    if (c == '\r' && i + 1 < n && raw[i + 1] == '\n') ++i;
+    size += (ClassOf(c) & kRewritten) ? 3 : 1;
+  }
+  char* const out = room(size);
+  char* at = out;
+  for (size_t i = 0; i < n; ++i) {
+    const char c = raw[i];
     if (c == '\r' || c == '\n') {
       if (c == '\r' && i + 1 < n && raw[i + 1] == '\n') ++i;
-      scratch.append("\\n ");
+      at = std::copy_n("\\n ", 3, at);
     } else if (c == '\t') {
-      scratch.append("\\t ");
+      at = std::copy_n("\\t ", 3, at);
     } else {
-      scratch.push_back(c);
+      *at++ = c;
     }
   }
-  return scratch;
+  return std::string_view(out, size);
 }
+
+// Room for rewritten text: in an arena, where it stays, or in a scratch text reused for the next piece.
+struct ArenaRoom {
+  TkelXMLArena* arena;
+  char* operator()(size_t size) const { return static_cast<char*>(arena->Allocate(size, 1)); }
+};
+struct ScratchRoom {
+  std::string* scratch;
+  char* operator()(size_t size) const {
+    scratch->resize(size);
+    return scratch->data();
+  }
+};
 
 // The CDATA opener is recognised with the letters in either case.
 bool StartsWithCDataOpener(std::string_view text) {
@@ -212,48 +236,19 @@ void Scan(std::string_view text, Sink& sink) {
   }
 }
 
-// Builds the tree below the root.
-class TreeBuilder {
- public:
-  explicit TreeBuilder(TkelXMLNode& root) : root_(root), current_(&root) {}
-
-  void Text(std::string_view raw) {
-    std::string_view body = Clean(raw, scratch_);
-    if (body.empty()) return;
-    current_->SetValue(body);
-    current_->SetIsCDATA(false);
-  }
-  void CData(std::string_view raw) {
-    current_->SetValue(Escape(raw, scratch_));
-    current_->SetIsCDATA(true);
-  }
-  void StartTag(std::string_view raw) { current_ = current_->AddChild(Clean(raw, scratch_), {}); }
-  void EmptyElementTag(std::string_view raw) { current_->AddChild(Clean(raw, scratch_), {}); }
-  // End-tag names are not compared with anything. An end tag while the root is current has nothing to close: the
-  // root stays current, so no later piece reaches past the tree (not even into a node the root was created under).
-  void EndTag(std::string_view /*raw*/) {
-    if (current_ != &root_) current_ = current_->Parent();
-  }
-
- private:
-  TkelXMLNode& root_;
-  TkelXMLNode* current_;
-  std::string scratch_;
-};
-
 // Writes the token list: a three-character code and the token's body per token.
 class TokenRecorder {
  public:
   explicit TokenRecorder(TStringList& lines) : lines_(lines) {}
 
   void Text(std::string_view raw) {
-    std::string_view body = Clean(raw, scratch_);
+    std::string_view body = Clean(raw, room_);
     if (!body.empty()) Add("TX:", body);
   }
-  void CData(std::string_view raw) { Add("CD:", Escape(raw, scratch_)); }
-  void StartTag(std::string_view raw) { Add("OT:", Clean(raw, scratch_)); }
-  void EmptyElementTag(std::string_view raw) { Add("ET:", Clean(raw, scratch_)); }
-  void EndTag(std::string_view raw) { Add("CT:", Clean(raw, scratch_)); }
+  void CData(std::string_view raw) { Add("CD:", Escape(raw, room_)); }
+  void StartTag(std::string_view raw) { Add("OT:", Clean(raw, room_)); }
+  void EmptyElementTag(std::string_view raw) { Add("ET:", Clean(raw, room_)); }
+  void EndTag(std::string_view raw) { Add("CT:", Clean(raw, room_)); }
 
  private:
   void Add(std::string_view code, std::string_view body) {
@@ -265,10 +260,12 @@ class TokenRecorder {
 
   TStringList& lines_;
   std::string scratch_;
+  ScratchRoom room_{&scratch_};
 };
 
-// The attribute loop of a tag text, starting at its first blank.
-void AddAttributesFromTag(TkelXMLNode& node, std::string_view tag, size_t pos) {
+// The attribute loop of a tag text, starting at its first blank; the attributes are views of the tag text.
+template <class Add>
+void ForEachAttribute(std::string_view tag, size_t pos, Add&& add) {
   constexpr auto npos = std::string_view::npos;
   while (pos < tag.size()) {
     const size_t equals = tag.find('=', pos);
@@ -278,176 +275,219 @@ void AddAttributesFromTag(TkelXMLNode& node, std::string_view tag, size_t pos) {
     if (open == npos) return;
     const size_t close = tag.find('"', open + 1);
     if (close == npos) return;
-    node.AddAttribute(std::string(name), std::string(tag.substr(open + 1, close - open - 1)));
+    add(name, tag.substr(open + 1, close - open - 1));
     pos = close + 1;
   }
 }
 
 }  // namespace
 
-// ---- TkelXMLNodePool ----
+// ---- TkelXMLArena ----
 
-// Node-sized slots in slabs, reused through a free list. A feed is thousands of small nodes made and dropped
-// together; taking them from a few slabs instead of one heap block each is most of what loading costs otherwise.
-class TkelXMLNodePool {
- public:
-  TkelXMLNodePool() = default;
-  TkelXMLNodePool(const TkelXMLNodePool&) = delete;
-  TkelXMLNodePool& operator=(const TkelXMLNodePool&) = delete;
+TkelXMLArena::~TkelXMLArena() {
+  Release();
+  if (blocks_ != reinterpret_cast<Block*>(firstRoom_)) std::free(blocks_);
+}
 
-  void* Allocate() {
-    if (free_ != nullptr) {
-      Slot* slot = free_;
-      free_ = slot->next;
-      return slot->storage;
-    }
-    if (unused_ == unusedEnd_) Grow();
-    return (unused_++)->storage;
+void* TkelXMLArena::NewBlock(size_t bytes, size_t alignment) {
+  const size_t size = std::max(blocks_ != nullptr ? blocks_->size * 2 : kFirstBlock, bytes + alignment);
+  auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
+  if (block == nullptr) throw std::bad_alloc();
+  *block = Block{blocks_, size};
+  blocks_ = block;
+  const uintptr_t at = Aligned(reinterpret_cast<uintptr_t>(block->Bytes()), alignment);
+  next_ = reinterpret_cast<char*>(at + bytes);
+  return reinterpret_cast<void*>(at);
+}
+
+void TkelXMLArena::Reserve(size_t bytes) {
+  if (blocks_ == nullptr || static_cast<size_t>(blocks_->Bytes() + blocks_->size - next_) < bytes) {
+    // Taken and given back at once: it stays as the newest block, now large enough.
+    NewBlock(bytes, 1);
+    next_ = blocks_->Bytes();
   }
-  void Release(void* storage) noexcept {
-    Slot* slot = reinterpret_cast<Slot*>(storage);
-    slot->next = free_;
-    free_ = slot;
+}
+
+void TkelXMLArena::Release() noexcept {
+  if (blocks_ == nullptr) return;
+  for (Block* older = blocks_->older; older != nullptr;) {
+    Block* next = older->older;
+    if (older != reinterpret_cast<Block*>(firstRoom_)) std::free(older);
+    older = next;
+  }
+  blocks_->older = nullptr;
+  next_ = blocks_->Bytes();
+}
+
+// Builds the tree below the root. Texts that need no rewriting are views of the tree's document; rewritten ones are
+// written straight into the arena.
+class TkelXMLTreeBuilder {
+ public:
+  explicit TkelXMLTreeBuilder(TkelXMLNode& root)
+      : root_(root), current_(&root), room_{root.arena_} {}
+
+  void Text(std::string_view raw) {
+    std::string_view body = Clean(raw, room_);
+    if (body.empty()) return;
+    current_->value_ = body;
+    current_->isCDATA_ = false;
+  }
+  void CData(std::string_view raw) {
+    current_->value_ = Escape(raw, room_);
+    current_->isCDATA_ = true;
+  }
+  void StartTag(std::string_view raw) { current_ = current_->NewChild(Clean(raw, room_), {}); }
+  void EmptyElementTag(std::string_view raw) { current_->NewChild(Clean(raw, room_), {}); }
+  // End-tag names are not compared with anything. An end tag while the root is current has nothing to close: the
+  // root stays current, so no later piece reaches past the tree (not even into a node the root was created under).
+  void EndTag(std::string_view /*raw*/) {
+    if (current_ != &root_) current_ = current_->parent_;
   }
 
  private:
-  union Slot {
-    Slot* next;
-    alignas(TkelXMLNode) unsigned char storage[sizeof(TkelXMLNode)];
-  };
-  static constexpr size_t kFirstSlab = 256;
-  static constexpr size_t kLargestSlab = 16384;
-
-  // Slabs double up to a limit, so a usual feed takes one slab and a huge one not too many. Slots are handed out
-  // from the newest slab in order; released ones go to the free list and are taken first.
-  void Grow() {
-    slabSize_ = slabs_.empty() ? kFirstSlab : std::min(kLargestSlab, slabSize_ * 2);
-    slabs_.push_back(std::make_unique_for_overwrite<Slot[]>(slabSize_));
-    unused_ = slabs_.back().get();
-    unusedEnd_ = unused_ + slabSize_;
-  }
-
-  std::vector<std::unique_ptr<Slot[]>> slabs_;
-  size_t slabSize_ = 0;
-  Slot* unused_ = nullptr;  // the newest slab's slots never handed out: [unused_, unusedEnd_)
-  Slot* unusedEnd_ = nullptr;
-  Slot* free_ = nullptr;
+  TkelXMLNode& root_;
+  TkelXMLNode* current_;
+  ArenaRoom room_;
 };
 
-void TkelXMLNodeDeleter::operator()(TkelXMLNode* node) const noexcept {
-  // A pooled node is always a plain TkelXMLNode made by AddChild, which gives it the pool it came from.
-  if (TkelXMLNodePool* pool = node->pool_) {
-    node->~TkelXMLNode();
-    pool->Release(node);
-  } else {
-    delete node;
-  }
-}
 
 // ---- TkelXMLNode ----
 
-TkelXMLNode::TkelXMLNode(std::string name, std::string value, TkelXMLNode* parent)
-    : name_(std::move(name)), value_(std::move(value)), parent_(parent) {}
+TkelXMLNode::TkelXMLNode(std::string_view name, std::string_view value, TkelXMLNode* parent)
+    : arena_(new TkelXMLArena), parent_(parent), ownsArena_(true) {
+  name_ = Keep(name);
+  value_ = Keep(value);
+}
 
-TkelXMLNode::~TkelXMLNode() { ClearChildren(); }
+TkelXMLNode::TkelXMLNode(TkelXMLArena* arena, TkelXMLNode* parent) : arena_(arena), parent_(parent), ownsArena_(false) {}
 
-TkelXMLNode* TkelXMLNode::AddChild(std::string_view tagText, std::string_view value) {
+TkelXMLNode::TkelXMLNode(TInArena, std::string_view name, std::string_view value, TkelXMLNode* parent,
+                         TkelXMLArena* arena)
+    : arena_(arena), name_(name), value_(value), parent_(parent), ownsArena_(false) {}
+
+TkelXMLNode::~TkelXMLNode() {
+  if (ownsArena_) delete arena_;
+}
+
+std::string_view TkelXMLNode::Keep(std::string_view text) {
+  if (text.empty()) return {};
+  char* copy = ArenaRoom{arena_}(text.size());
+  std::memcpy(copy, text.data(), text.size());
+  return std::string_view(copy, text.size());
+}
+
+template <class T>
+void TkelXMLNode::Append(TArenaList<T>& list, const T& item) {
+  if (list.count == list.capacity) {
+    // Feed items have three or four children: room for four at the first one, then twice as much each time.
+    const uint32_t capacity = list.capacity == 0 ? 4 : list.capacity * 2;
+    T* items = static_cast<T*>(arena_->Allocate(sizeof(T) * capacity, alignof(T)));
+    for (uint32_t i = 0; i < list.count; ++i) new (items + i) T(list.items[i]);
+    list.items = items;
+    list.capacity = capacity;
+  }
+  new (list.items + list.count) T(item);
+  ++list.count;
+}
+
+TkelXMLNode* TkelXMLNode::NewChild(std::string_view tagText, std::string_view value) {
   const size_t blank = tagText.find(' ');
-  // Room first, so nothing below can fail between making the node and handing it to its owner. Feed items have
-  // three or four children: one allocation instead of three for the usual element.
-  if (children_.size() == children_.capacity()) children_.reserve(std::max<size_t>(4, children_.capacity() * 2));
-  std::string name(tagText.substr(0, blank));
-  std::string text(value);
-  TkelXMLNode* child = pool_ != nullptr ? new (pool_->Allocate()) TkelXMLNode(std::move(name), std::move(text), this)
-                                        : new TkelXMLNode(std::move(name), std::move(text), this);
-  child->pool_ = pool_;
-  children_.emplace_back(child);
-  if (blank != std::string_view::npos) AddAttributesFromTag(*child, tagText, blank);
+  void* place = arena_->Allocate(sizeof(TkelXMLNode), alignof(TkelXMLNode));
+  auto* child = new (place) TkelXMLNode(TInArena{}, tagText.substr(0, blank), value, this, arena_);
+  Append(children_, child);
+  if (blank != std::string_view::npos) {
+    ForEachAttribute(tagText, blank, [child](std::string_view name, std::string_view text) {
+      child->Append(child->attributes_, TkelXMLAttribute(name, text));
+    });
+  }
   return child;
 }
 
-void TkelXMLNode::AddAttribute(std::string name, std::string value) {
-  attributes_.push_back(std::make_unique<TkelXMLAttribute>(std::move(name), std::move(value)));
+TkelXMLNode* TkelXMLNode::AddChild(std::string_view tagText, std::string_view value) {
+  return NewChild(Keep(tagText), Keep(value));
 }
 
-void TkelXMLNode::ClearChildren() {
-  // Depth-first without recursion or extra memory: walk down to a leaf along last children, destroy it (it owns
-  // nothing more, so its destructor does no work of this kind), step back to its parent and repeat. Every node in a
-  // list was put there by AddChild on the list's owner, so its parent is that owner.
-  TkelXMLNode* node = this;
-  for (;;) {
-    if (!node->children_.empty()) {
-      node = node->children_.back().get();
-      continue;
-    }
-    if (node == this) break;
-    TkelXMLNode* parent = node->parent_;
-    parent->children_.pop_back();
-    node = parent;
-  }
+void TkelXMLNode::AddAttribute(std::string_view name, std::string_view value) {
+  Append(attributes_, TkelXMLAttribute(Keep(name), Keep(value)));
 }
 
-void TkelXMLNode::ClearAttributes() { attributes_.clear(); }
+void TkelXMLNode::ClearChildren() { children_.count = 0; }
+
+void TkelXMLNode::ClearAttributes() { attributes_.count = 0; }
+
+void TkelXMLNode::ReleaseArena() {
+  children_ = {};
+  attributes_ = {};
+  name_ = {};
+  value_ = {};
+  arena_->Release();
+}
 
 void TkelXMLNode::FindNodes(std::string_view name, TList<TkelXMLNode>& list) const {
   // Pre-order with an explicit stack of (node, next child to visit): a feed can nest as deep as it likes.
   struct Frame {
     const TkelXMLNode* node;
-    size_t next;
+    uint32_t next;
   };
   std::vector<Frame> stack;
   stack.push_back({this, 0});
   while (!stack.empty()) {
     Frame& top = stack.back();
-    if (top.next == top.node->children_.size()) {
+    if (top.next == top.node->children_.count) {
       stack.pop_back();
       continue;
     }
-    TkelXMLNode* child = top.node->children_[top.next++].get();
+    TkelXMLNode* child = top.node->children_.items[top.next++];
     if (child->name_ == name) list.Add(child);
-    if (!child->children_.empty()) stack.push_back({child, 0});  // `top` may dangle from here on
+    if (child->children_.count != 0) stack.push_back({child, 0});  // `top` may dangle from here on
   }
 }
 
 TkelXMLNode* TkelXMLNode::ChildByName(std::string_view name) const {
-  for (const auto& child : children_) {
-    if (child->name_ == name) return child.get();
+  for (TkelXMLNode* child : children_) {
+    if (child->name_ == name) return child;
   }
   return nullptr;
 }
 
 // ---- TkelXMLTree ----
 
-TkelXMLTree::TkelXMLTree(std::string name, std::string value, TkelXMLNode* parent)
-    : TkelXMLNode(std::move(name), std::move(value), parent), pool_(std::make_unique<TkelXMLNodePool>()) {
-  UsePool(pool_.get());
+TkelXMLTree::TkelXMLTree(std::string_view name, std::string_view value, TkelXMLNode* parent)
+    : TkelXMLNode(&arena_, parent) {
+  SetName(name);
+  SetValue(value);
 }
 
-// The nodes live in the pool: they go before it does.
-TkelXMLTree::~TkelXMLTree() { ClearChildren(); }
-
 void TkelXMLTree::LoadFromStream(TStream& stream) {
-  ClearChildren();
-  ClearAttributes();
+  // Everything of the last load goes; the root's value stays, so it is carried over.
+  const std::string rootValue(Value());
   lines_.reset();
-  document_.clear();
+  ReleaseArena();
 
-  // Read from the position to the end: the expected size in one go, then on until the stream reports its end (a
-  // stream may not know its size in advance).
-  const int64_t expected = stream.Size() - stream.Position();
-  if (expected > 0) {
-    document_.resize(static_cast<size_t>(expected));
-    document_.resize(static_cast<size_t>(std::max<int64_t>(stream.Read(document_.data(), expected), 0)));
-  }
+  // The document goes into the arena too, with room behind it for what a feed of its size makes (nodes, lists and
+  // rewritten texts take about three times the bytes of the markup), so a load mostly takes one block.
+  const int64_t expected = std::max<int64_t>(stream.Size() - stream.Position(), 0);
+  arena_.Reserve(static_cast<size_t>(expected) * 4 + 1024);
+  char* bytes = static_cast<char*>(arena_.Allocate(static_cast<size_t>(expected), 1));
+  size_t size = static_cast<size_t>(std::max<int64_t>(stream.Read(bytes, expected), 0));
+  // A stream that had more than it said: the rest is read on until the stream reports its end.
   char chunk[4096];
-  for (int64_t got; (got = stream.Read(chunk, sizeof chunk)) > 0;) document_.append(chunk, static_cast<size_t>(got));
-  // A NUL byte ends the document.
-  if (const void* nul = std::memchr(document_.data(), '\0', document_.size())) {
-    document_.resize(static_cast<size_t>(static_cast<const char*>(nul) - document_.data()));
+  std::string more;
+  for (int64_t got; (got = stream.Read(chunk, sizeof chunk)) > 0;) more.append(chunk, static_cast<size_t>(got));
+  if (!more.empty()) {
+    char* whole = static_cast<char*>(arena_.Allocate(size + more.size(), 1));
+    std::memcpy(whole, bytes, size);
+    std::memcpy(whole + size, more.data(), more.size());
+    bytes = whole;
+    size += more.size();
   }
+  // A NUL byte ends the document.
+  if (const void* nul = std::memchr(bytes, '\0', size)) size = static_cast<size_t>(static_cast<const char*>(nul) - bytes);
+  document_ = std::string_view(bytes, size);
 
   SetName("root");
-  TreeBuilder builder(*this);
+  SetValue(rootValue);
+  TkelXMLTreeBuilder builder(*this);
   Scan(document_, builder);
 }
 

@@ -26,12 +26,12 @@ std::unique_ptr<TkelXMLTree> Load(std::string_view document) {
 
 // A small subtree as name[attr=value ...], then ='value' (text) or #'value' (CDATA), then (child, ...).
 std::string Describe(const TkelXMLNode& node) {
-  std::string out = node.Name();
+  std::string out(node.Name());
   for (int i = 0; i < node.AttributeCount(); ++i) {
-    out += (i == 0 ? "[" : " ") + node.Attributes(i)->Name() + "=" + node.Attributes(i)->Value();
+    out.append(i == 0 ? "[" : " ").append(node.Attributes(i)->Name()).append("=").append(node.Attributes(i)->Value());
     if (i + 1 == node.AttributeCount()) out += ']';
   }
-  if (node.IsCDATA() || !node.Value().empty()) out += (node.IsCDATA() ? "#'" : "='") + node.Value() + "'";
+  if (node.IsCDATA() || !node.Value().empty()) out.append(node.IsCDATA() ? "#'" : "='").append(node.Value()) += "'";
   for (int i = 0; i < node.ChildCount(); ++i) out += (i == 0 ? "(" : ", ") + Describe(*node.Children(i));
   return node.ChildCount() > 0 ? out + ")" : out;
 }
@@ -180,7 +180,7 @@ TEST(XmlTree, FindNodesListsMatchingDescendantsInPreOrder) {
   found[0]->FindNodes("nieuwsposting", found);
   tree->FindNodes("missing", found);
   std::string values;
-  for (TkelXMLNode* node : found) values += node->Value();
+  for (TkelXMLNode* node : found) values.append(node->Value());
   EXPECT_EQ(values, "123423");
 }
 
