@@ -15,8 +15,7 @@ constexpr std::string_view kIdElement = "id";
 constexpr std::string_view kTitleElement = "titel";
 constexpr std::string_view kTimeElement = "tijd";
 
-// Items 0 to 10 get a line; item 10 carries the author link instead of the indent.
-constexpr int kPageItemCount = 11;
+// Item 10, the last with a line, carries the author link instead of the indent.
 constexpr int kAuthorLinkItem = 10;
 constexpr int kIndentCount = 22;
 constexpr int kAuthorIndentCount = 7;
@@ -66,7 +65,16 @@ std::string WithoutMarkup(std::string_view text) {
   return result;
 }
 
-std::string ItemLine(int index, const std::string& idText, const std::string& titleText, const std::string& timeText) {
+}  // namespace
+
+void TFeedProcessor::AddPageHead(TStringList& page) {
+  for (std::string_view line : kPageHead) page.Add(std::string(line));
+}
+
+void TFeedProcessor::AddPageTail(TStringList& page) { page.Add(std::string(kPageTail)); }
+
+std::string TFeedProcessor::ItemLine(int index, std::string_view idText, std::string_view titleText,
+                                     std::string_view timeText) {
   std::string line = "<br>";
   if (index == kAuthorLinkItem) {
     line.append("<A HREF=").append(kAuthorUrl).append(" target=\"Dunmoor\">Dunmoor!!</a>");
@@ -83,8 +91,6 @@ std::string ItemLine(int index, const std::string& idText, const std::string& ti
   return line;
 }
 
-}  // namespace
-
 TFeedProcessor::TFeedProcessor(std::string pageFileName, TNotificationTarget* notificationWindow)
     : pageFileName_(std::move(pageFileName)), notificationWindow_(notificationWindow) {}
 
@@ -98,7 +104,7 @@ void TFeedProcessor::ProcessFeed(std::string text) {
   stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
   stream.SetPosition(0);
 
-  for (std::string_view line : kPageHead) page.Add(std::string(line));
+  AddPageHead(page);
 
   {
     auto tree = std::make_unique<TkelXMLTree>("test", "test", nullptr);
@@ -119,7 +125,7 @@ void TFeedProcessor::ProcessFeed(std::string text) {
     items.Clear();
   }
 
-  page.Add(std::string(kPageTail));
+  AddPageTail(page);
 
   if (lastShownId_ < highestId) {
     // Raised before the save: should the save fail, these items are not announced again on the next poll.

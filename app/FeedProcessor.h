@@ -3,6 +3,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "rtl/Classes.h"
 
 // The notification window as the feed processor sees it.
 class TNotificationTarget {
@@ -25,6 +28,14 @@ class TFeedProcessor {
   void ProcessFeed(std::string text);
 
   int32_t LastShownId() const { return lastShownId_; }
+
+  // The page in its pieces, for building the same page from items read by other means (the benchmark's peer): the
+  // lines before the items, the line of item `index` (from 0; only the first kPageItemCount get one) from its id,
+  // title and time as read, and the line after them.
+  static constexpr int kPageItemCount = 11;
+  static void AddPageHead(TStringList& page);
+  static std::string ItemLine(int index, std::string_view idText, std::string_view titleText, std::string_view timeText);
+  static void AddPageTail(TStringList& page);
   const std::string& PageFileName() const { return pageFileName_; }
 
  private:

@@ -1,6 +1,7 @@
 // The TCP connection's reading against bare socket loops reading the same bytes from the same kind of loopback peer
 // in the same run:
-//   - ReadToStream of a 256 MiB body against a bare recv loop into a buffer (goal: at least 70% of its throughput);
+//   - ReadToStream of a 256 MiB body against a bare recv loop into a buffer, at the receive size (of several tried)
+//     that serves the bare loop best (goal: at least 90% of its throughput);
 //   - ReadLine over 100,000 short lines against a bare recv loop that splits the same lines;
 //   - ReadLine of one line just under the line bound arriving in small pieces, and of one a tenth of that length
 //     (goal: the long line costs about ten times the short one, i.e. time linear in the length).
@@ -16,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/IdTCPClient.h"
@@ -74,6 +76,7 @@ void BM_ReadToStream_256MiB(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * kBodySize);
 }
 
+// Receives of state.range(0) bytes at most, straight into the target.
 void BM_BareRecvLoop_256MiB(benchmark::State& state) {
   std::vector<char> target(static_cast<size_t>(kBodySize));
   for (auto _ : state) {
@@ -82,7 +85,7 @@ void BM_BareRecvLoop_256MiB(benchmark::State& state) {
     int fd = BareConnect(peer.Port());
     int64_t got = 0;
     while (fd >= 0 && got < kBodySize) {
-      ssize_t n = ::recv(fd, target.data() + got, static_cast<size_t>(std::min<int64_t>(kBodySize - got, 32768)), 0);
+      ssize_t n = ::recv(fd, target.data() + got, static_cast<size_t>(std::min<int64_t>(kBodySize - got, state.range(0))), 0);
       if (n <= 0) break;
       got += n;
     }
@@ -171,7 +174,7 @@ void BM_ReadLine_OneLongLine(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ReadToStream_256MiB)->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BareRecvLoop_256MiB)->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareRecvLoop_256MiB)->Arg(32768)->Arg(262144)->Arg(1 << 20)->Arg(4 << 20)->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadLine_ShortLines)->MinTime(2.0)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareLineSplit_ShortLines)->MinTime(2.0)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadLine_OneLongLine)
@@ -210,6 +213,15 @@ double Ratio(const std::map<std::string, double>& values, const std::string& our
   return peerValue == 0 ? 0 : ValueOf(values, ours) / peerValue;
 }
 
+// The best of the runs whose names begin with the given benchmark name, and that run's name.
+std::pair<double, std::string> BestOf(const std::map<std::string, double>& values, const std::string& name) {
+  std::pair<double, std::string> best{0, ""};
+  for (const auto& [runName, value] : values) {
+    if (runName.rfind(name, 0) == 0 && value > best.first) best = {value, runName};
+  }
+  return best;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -218,8 +230,9 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const std::string longName = "BM_ReadLine_OneLongLine/" + std::to_string(kLongLine);
   const std::string tenthName = "BM_ReadLine_OneLongLine/" + std::to_string(kLongLine / 10);
-  std::printf("\n256 MiB ReadToStream throughput, ours / bare recv loop: %.2f (goal >= 0.70)\n",
-              Ratio(reporter.byteRates, "BM_ReadToStream_256MiB", "BM_BareRecvLoop_256MiB"));
+  const auto [bareRate, bareName] = BestOf(reporter.byteRates, "BM_BareRecvLoop_256MiB");
+  std::printf("\n256 MiB ReadToStream throughput, ours / bare recv loop: %.2f (goal >= 0.90; best bare loop: %s)\n",
+              bareRate == 0 ? 0 : ValueOf(reporter.byteRates, "BM_ReadToStream_256MiB") / bareRate, bareName.c_str());
   std::printf("100,000 short lines, ReadLine / bare line split:        %.2f\n",
               Ratio(reporter.byteRates, "BM_ReadLine_ShortLines", "BM_BareLineSplit_ShortLines"));
   std::printf("long line time, %lld bytes / %lld bytes:            %.2f (linear: about 10)\n",

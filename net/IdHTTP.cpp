@@ -71,34 +71,35 @@ int32_t ChunkSize(const std::string& line) {
 }
 
 // The in-memory stream behind the text form of Get: its bytes are a std::string from the start, so the body is
-// handed to the caller without a final copy, and growing it costs no zero-filling of the new room.
+// handed to the caller without a final copy. The string is filled (and zeroed) ahead of the stream's size only as
+// far as a writer asks for room, once per byte.
 class TBodyStream final : public TStream {
  public:
   int64_t Read(void* buffer, int64_t count) override {
-    if (count <= 0 || position_ >= Size()) return 0;
-    const int64_t n = std::min(count, Size() - position_);
+    if (count <= 0 || position_ >= size_) return 0;
+    const int64_t n = std::min(count, size_ - position_);
     std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
     position_ += n;
     return n;
   }
   int64_t Write(const void* buffer, int64_t count) override {
     if (count <= 0) return 0;
-    const char* bytes = static_cast<const char*>(buffer);
-    if (position_ > Size()) data_.resize(static_cast<size_t>(position_));
-    const int64_t inside = std::min(count, Size() - position_);
-    if (inside > 0) std::memcpy(data_.data() + position_, bytes, static_cast<size_t>(inside));
-    if (count > inside) data_.append(bytes + inside, static_cast<size_t>(count - inside));
-    position_ += count;
+    std::memcpy(WriteRoom(count), buffer, static_cast<size_t>(count));
+    CommitRoom(count);
     return count;
   }
   int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    position_ = std::max<int64_t>(0, SeekTarget(position_, Size(), offset, origin));
+    position_ = std::max<int64_t>(0, SeekTarget(position_, size_, offset, origin));
     return position_;
   }
-  int64_t Size() override { return static_cast<int64_t>(data_.size()); }
+  int64_t Size() override { return size_; }
   void SetSize(int64_t size) override {
-    data_.resize(static_cast<size_t>(std::max<int64_t>(size, 0)));
-    if (position_ > Size()) position_ = Size();
+    size = std::max<int64_t>(size, 0);
+    if (size > Filled()) data_.resize(static_cast<size_t>(size));
+    // Bytes the stream takes back read as zero if it grows over them again.
+    if (size < size_) std::memset(data_.data() + size, 0, static_cast<size_t>(size_ - size));
+    size_ = size;
+    if (position_ > size_) position_ = size_;
   }
   void Reserve(int64_t count) override {
     // Only a hint: room that cannot be had now is had step by step as the bytes come.
@@ -107,11 +108,30 @@ class TBodyStream final : public TStream {
     } catch (const std::exception&) {
     }
   }
-  std::string Take() { return std::move(data_); }
+  char* WriteRoom(int64_t count) override {
+    const int64_t end = position_ + std::max<int64_t>(count, 0);
+    if (end > Filled()) {
+      // Filled ahead geometrically (within the room reserved), so small pieces do not fill it piece by piece.
+      const int64_t ahead = std::min<int64_t>(Filled() * 2, static_cast<int64_t>(data_.capacity()));
+      data_.resize(static_cast<size_t>(std::max(end, ahead)));
+    }
+    if (position_ > size_) size_ = position_;  // the gap was zero-filled with the string
+    return data_.data() + position_;
+  }
+  void CommitRoom(int64_t count) override {
+    if (count <= 0) return;
+    position_ += count;
+    size_ = std::max(size_, position_);
+  }
+  std::string Take() {
+    data_.resize(static_cast<size_t>(size_));
+    return std::move(data_);
+  }
 
  private:
-  int64_t Size() const { return static_cast<int64_t>(data_.size()); }
-  std::string data_;
+  int64_t Filled() const { return static_cast<int64_t>(data_.size()); }
+  std::string data_;  // the bytes, filled at least as far as the size
+  int64_t size_ = 0;
   int64_t position_ = 0;
 };
 

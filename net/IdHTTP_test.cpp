@@ -272,12 +272,16 @@ TEST(HTTPBody, AContinueReplyIsSkipped) {
   EXPECT_EQ(x.http.ResponseCode(), 200);
 }
 
-// A memory stream that remembers the largest size it was asked to take.
+// A memory stream that remembers the most room it was asked to fill.
 class SizeRecordingStream : public TMemoryStream {
  public:
   void SetSize(int64_t size) override {
     largest = std::max(largest, size);
     TMemoryStream::SetSize(size);
+  }
+  char* WriteRoom(int64_t count) override {
+    largest = std::max(largest, Position() + count);
+    return TMemoryStream::WriteRoom(count);
   }
   int64_t largest = 0;
 };

@@ -14,6 +14,8 @@
 
 // The longest line ReadLine returns, in bytes without the terminator.
 inline constexpr int64_t kIdMaxLineLength = 1048576;
+// The most ReadToStream takes in one receive straight into a stream.
+inline constexpr int64_t kDirectReceiveSize = 1 << 20;
 // ReadToStream's byte count for "the peer sends the count first, as a 32-bit number in network order".
 inline constexpr int64_t kIdReadCountFromPeer = INT64_MIN;
 
@@ -108,6 +110,10 @@ class TIdTCPConnection : public TIdComponent {
   TIdIOHandler* ioHandler_ = nullptr;  // owned through the component owner when Connect made it
 
  private:
+  // One wait and at most one receive into target (the input buffer's free end, or a stream's own room): the bytes
+  // received, 0 when the peer closed, -1 when the wait ran out and raiseOnTimeout is false. A socket error drops the
+  // socket and is raised unless bytes are still buffered.
+  int Receive(char* target, int size, int timeoutMs, bool raiseOnTimeout);
   // Sends count bytes now, in a loop until all are taken.
   void SendNow(const char* bytes, int64_t count);
   // Waits until count bytes are buffered (or raises).

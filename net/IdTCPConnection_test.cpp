@@ -145,15 +145,23 @@ TEST(ReadToStream, UntilThePeerClosesWith100000Bytes) {
   EXPECT_EQ(c.disconnectedEvents, 1);
 }
 
-TEST(ReadToStream, AnEarlyCloseFailsAndLeavesThePartialChunkBuffered) {
+TEST(ReadToStream, AnEarlyCloseFailsWithWholePiecesInTheStreamAndThePartialOneBuffered) {
   Peer peer({Peer::Send("0123"), Peer::Close()});
   Connection c(peer.Port());
   TMemoryStream stream;
   stream.WriteBuffer("XY", 2);
   EXPECT_EQ(MessageOf<EIdConnClosedGracefully>([&] { c.client.ReadToStream(stream, 10); }),
             "Connection Closed Gracefully.");
-  EXPECT_EQ(stream.DataString(), "XY");  // sized to 12 in advance, cut back to its position
+  EXPECT_EQ(stream.DataString(), "XY");
   EXPECT_EQ(c.Buffered(), "0123");
+  // Pieces of RecvBufferSize: the first 32768 of 40000 bytes are one whole piece.
+  const std::string bytes(40000, 'b');
+  Peer longer({Peer::Send(bytes), Peer::Close()});
+  Connection d(longer.Port());
+  TMemoryStream body;
+  EXPECT_THROW(d.client.ReadToStream(body, 50000), EIdConnClosedGracefully);
+  EXPECT_EQ(body.Size(), 32768);
+  EXPECT_EQ(d.client.InputBuffer().Size(), 40000 - 32768);
 }
 
 TEST(ReadToStream, ZeroOrNegativeCountsReadNothingAndTheDefaultReadsACountSentFirst) {

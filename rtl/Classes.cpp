@@ -56,16 +56,19 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 // ---- TMemoryStream ----
 
 void TMemoryStream::Grow(int64_t capacity) {
-  if (capacity <= static_cast<int64_t>(data_.size())) return;
+  if (capacity <= capacity_) return;
   // Geometric growth keeps a long run of small writes linear.
-  int64_t grown = std::max<int64_t>(capacity, static_cast<int64_t>(data_.size()) * 3 / 2 + 256);
-  data_.resize(static_cast<size_t>(grown));
+  const int64_t grown = std::max<int64_t>(capacity, capacity_ * 3 / 2 + 256);
+  auto data = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(grown));
+  if (size_ > 0) std::memcpy(data.get(), data_.get(), static_cast<size_t>(size_));
+  data_ = std::move(data);
+  capacity_ = grown;
 }
 
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
   if (count <= 0 || position_ >= size_) return 0;
   int64_t n = std::min(count, size_ - position_);
-  std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
+  std::memcpy(buffer, data_.get() + position_, static_cast<size_t>(n));
   position_ += n;
   return n;
 }
@@ -75,10 +78,10 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   int64_t end = position_ + count;
   if (end > size_) {
     Grow(end);
-    if (position_ > size_) std::memset(data_.data() + size_, 0, static_cast<size_t>(position_ - size_));
+    if (position_ > size_) std::memset(data_.get() + size_, 0, static_cast<size_t>(position_ - size_));
     size_ = end;
   }
-  std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
+  std::memcpy(data_.get() + position_, buffer, static_cast<size_t>(count));
   position_ = end;
   return count;
 }
@@ -92,15 +95,39 @@ void TMemoryStream::SetSize(int64_t size) {
   if (size < 0) size = 0;
   if (size > size_) {
     Grow(size);
-    std::memset(data_.data() + size_, 0, static_cast<size_t>(size - size_));
+    std::memset(data_.get() + size_, 0, static_cast<size_t>(size - size_));
   }
   size_ = size;
   if (position_ > size_) position_ = size_;
 }
 
+void TMemoryStream::Reserve(int64_t count) {
+  // Only a hint: room that cannot be had now is had step by step as the bytes come.
+  try {
+    Grow(position_ + std::max<int64_t>(count, 0));
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+char* TMemoryStream::WriteRoom(int64_t count) {
+  Grow(position_ + std::max<int64_t>(count, 0));
+  // Bytes between the end and a position past it read as zero, as after a write there.
+  if (position_ > size_) {
+    std::memset(data_.get() + size_, 0, static_cast<size_t>(position_ - size_));
+    size_ = position_;
+  }
+  return data_.get() + position_;
+}
+
+void TMemoryStream::CommitRoom(int64_t count) {
+  if (count <= 0) return;
+  position_ += count;
+  size_ = std::max(size_, position_);
+}
+
 void TMemoryStream::Clear() {
-  data_.clear();
-  data_.shrink_to_fit();
+  data_.reset();
+  capacity_ = 0;
   size_ = 0;
   position_ = 0;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,12 @@ class TStream : public TObject {
   // A hint that about count more bytes will be written from the position: a stream that keeps its bytes in memory
   // may make room for them at once, without filling it. Changes neither size nor position; may do nothing.
   virtual void Reserve(int64_t /*count*/) {}
+  // Room for count bytes at the position, to be written in place and then kept with CommitRoom, so that a reader can
+  // receive straight into the stream; nullptr from a stream that keeps no bytes in memory (write to it instead).
+  // Valid until the stream changes.
+  virtual char* WriteRoom(int64_t /*count*/) { return nullptr; }
+  // Keeps count bytes written into the room: the position moves past them and the size covers them.
+  virtual void CommitRoom(int64_t /*count*/) {}
 
   // Read or write exactly count bytes, raising "Stream read error" / "Stream write error" otherwise.
   void ReadBuffer(void* buffer, int64_t count);
@@ -98,18 +105,22 @@ class TMemoryStream : public TStream {
   int64_t Size() override { return size_; }
   // Sets the size; bytes past the old size are zero. The position is kept, clipped to the new size.
   void SetSize(int64_t size) override;
+  void Reserve(int64_t count) override;
+  char* WriteRoom(int64_t count) override;
+  void CommitRoom(int64_t count) override;
   void Clear();
 
-  char* Memory() { return data_.data(); }
-  const char* Memory() const { return data_.data(); }
+  char* Memory() { return data_.get(); }
+  const char* Memory() const { return data_.get(); }
   // The stream's bytes as a text.
-  std::string DataString() const { return std::string(data_.data(), static_cast<size_t>(size_)); }
+  std::string DataString() const { return std::string(data_.get(), static_cast<size_t>(size_)); }
 
  protected:
-  // Grows the storage to hold at least capacity bytes.
+  // Grows the storage to hold at least capacity bytes; the new room is not filled.
   void Grow(int64_t capacity);
 
-  std::vector<char> data_;  // storage; its size is the capacity
+  std::unique_ptr<char[]> data_;
+  int64_t capacity_ = 0;
   int64_t size_ = 0;
   int64_t position_ = 0;
 };
