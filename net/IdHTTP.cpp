@@ -71,8 +71,8 @@ int32_t ChunkSize(const std::string& line) {
 }
 
 // The in-memory stream behind the text form of Get: its bytes are a std::string from the start, so the body is
-// handed to the caller without a final copy. The string is filled (and zeroed) ahead of the stream's size only as
-// far as a writer asks for room, once per byte.
+// handed to the caller without a final copy. Past the stream's size the string holds only the room a writer asked
+// for, which that writer fills.
 class TBodyStream final : public TStream {
  public:
   int64_t Read(void* buffer, int64_t count) override {
@@ -96,8 +96,8 @@ class TBodyStream final : public TStream {
   void SetSize(int64_t size) override {
     size = std::max<int64_t>(size, 0);
     if (size > Filled()) data_.resize(static_cast<size_t>(size));
-    // Bytes the stream takes back read as zero if it grows over them again.
-    if (size < size_) std::memset(data_.data() + size, 0, static_cast<size_t>(size_ - size));
+    // Bytes past the old size are zero, also where the string already held room.
+    if (size > size_) std::memset(data_.data() + size_, 0, static_cast<size_t>(size - size_));
     size_ = size;
     if (position_ > size_) position_ = size_;
   }
@@ -110,12 +110,18 @@ class TBodyStream final : public TStream {
   }
   char* WriteRoom(int64_t count) override {
     const int64_t end = position_ + std::max<int64_t>(count, 0);
+    // Room the writer fills is not zeroed first: one pass over the bytes fewer, which a large body feels.
     if (end > Filled()) {
-      // Filled ahead geometrically (within the room reserved), so small pieces do not fill it piece by piece.
-      const int64_t ahead = std::min<int64_t>(Filled() * 2, static_cast<int64_t>(data_.capacity()));
-      data_.resize(static_cast<size_t>(std::max(end, ahead)));
+      // Room the writer fills is not zeroed first: one pass over a large body fewer.
+      const int64_t filled = Filled();
+      data_.resize_and_overwrite(static_cast<size_t>(end), [](char*, size_t size) { return size; });
+      TouchPages(data_.data() + filled, end - filled);
     }
-    if (position_ > size_) size_ = position_;  // the gap was zero-filled with the string
+    if (position_ > size_) {
+      // Bytes between the end and a position past it read as zero, as after a write there.
+      std::memset(data_.data() + size_, 0, static_cast<size_t>(position_ - size_));
+      size_ = position_;
+    }
     return data_.data() + position_;
   }
   void CommitRoom(int64_t count) override {

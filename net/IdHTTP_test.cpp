@@ -400,7 +400,7 @@ TEST(HTTPAuthorization, A401EndsTheFetchWithoutAHandlerOrOneThatDoesNotHandleIt)
 }
 
 TEST(HTTPAuthorization, AServerThatKeepsRefusingEndsTheFetchAtTheRequestLimit) {
-  const std::string refusal = Unauthorized("");
+  const std::string refusal = Unauthorized("no");  // each refusal's body is read before the next request
   Exchange x({Answer(refusal), Answer(refusal), Answer(refusal)});
   x.http.SetRedirectMaximum(3);
   int asked = 0;

@@ -153,7 +153,8 @@ int TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeoutMs, bool ra
 
 int TIdTCPConnection::Receive(char* target, int size, int timeoutMs, bool raiseOnTimeout) {
   if (timeoutMs == TimeoutDefault) timeoutMs = readTimeout_ != 0 ? readTimeout_ : TimeoutInfinite;
-  if (!ioHandler_->WaitReadable(timeoutMs)) {
+  // A wait without a limit is the receive's own: it returns once bytes or the close arrive, one system call fewer.
+  if (timeoutMs != TimeoutInfinite && !ioHandler_->WaitReadable(timeoutMs)) {
     if (raiseOnTimeout) throw EIdReadTimeout(RSReadTimeout);
     return -1;
   }
@@ -263,6 +264,7 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t byteCount, bool rea
     if (stream.Size() > position) stream.SetSize(position);
   };
   int64_t direct = 0;  // bytes received straight into the stream
+  int64_t receiveSize = kDirectReceiveLeast;
   try {
     const int64_t buffered = std::min(inputBuffer_->Size(), amount);
     if (buffered > 0) {
@@ -272,10 +274,16 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t byteCount, bool rea
     }
     while (Connected() && amount > 0) {
       // With nothing buffered, the bytes go from the socket straight into a stream that gives room for them, in
-      // large receives; one copy and many system calls fewer than through the input buffer.
-      char* room = inputBuffer_->Size() == 0 ? stream.WriteRoom(std::min(amount, kDirectReceiveSize)) : nullptr;
+      // large receives: one copy and many system calls fewer than through the input buffer.
+      const int64_t wanted = std::min(amount, receiveSize);
+      char* room = inputBuffer_->Size() == 0 ? stream.WriteRoom(wanted) : nullptr;
       if (room != nullptr) {
-        const int n = Receive(room, static_cast<int>(std::min(amount, kDirectReceiveSize)), TimeoutDefault, true);
+        const int n = Receive(room, static_cast<int>(wanted), TimeoutDefault, true);
+        if (n == wanted) {
+          receiveSize = std::min(receiveSize * 2, kDirectReceiveMost);
+        } else if (n < wanted / 2) {
+          receiveSize = std::max(receiveSize / 2, kDirectReceiveLeast);
+        }
         stream.CommitRoom(n);
         AddWork(wkRead, n);
         amount -= n;

@@ -14,8 +14,10 @@
 
 // The longest line ReadLine returns, in bytes without the terminator.
 inline constexpr int64_t kIdMaxLineLength = 1048576;
-// The most ReadToStream takes in one receive straight into a stream.
-inline constexpr int64_t kDirectReceiveSize = 1 << 20;
+// What ReadToStream asks of one receive straight into a stream: it starts at the least and doubles while receives
+// come back full (the peer sends faster than it is read), up to the most.
+inline constexpr int64_t kDirectReceiveLeast = 256 << 10;
+inline constexpr int64_t kDirectReceiveMost = 2 << 20;
 // ReadToStream's byte count for "the peer sends the count first, as a 32-bit number in network order".
 inline constexpr int64_t kIdReadCountFromPeer = INT64_MIN;
 

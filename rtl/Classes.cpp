@@ -53,6 +53,11 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   return total;
 }
 
+void TouchPages(char* room, int64_t count) {
+  constexpr int64_t kPageSize = 4096;
+  for (int64_t at = 0; at < count; at += kPageSize) room[at] = 0;
+}
+
 // ---- TMemoryStream ----
 
 void TMemoryStream::Grow(int64_t capacity) {
@@ -116,6 +121,7 @@ char* TMemoryStream::WriteRoom(int64_t count) {
     std::memset(data_.get() + size_, 0, static_cast<size_t>(position_ - size_));
     size_ = position_;
   }
+  TouchPages(data_.get() + position_, count);
   return data_.get() + position_;
 }
 

@@ -92,6 +92,11 @@ class TStream : public TObject {
   }
 };
 
+// Writes one byte into every page of the room. The system maps a fresh page of memory when it is first written; that
+// costs less here than inside a receive that copies into the room (measured: a 64 MiB body arrives about a tenth
+// faster).
+void TouchPages(char* room, int64_t count);
+
 // Growable in-memory stream.
 class TMemoryStream : public TStream {
  public:

@@ -290,7 +290,8 @@ TkelXMLArena::~TkelXMLArena() {
 }
 
 void* TkelXMLArena::NewBlock(size_t bytes, size_t alignment) {
-  const size_t size = std::max(blocks_ != nullptr ? blocks_->size * 2 : kFirstBlock, bytes + alignment);
+  const size_t grown = blocks_ != nullptr ? std::min(blocks_->size * 2, kLargestBlock) : kFirstBlock;
+  const size_t size = std::max(grown, bytes + alignment);
   auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
   if (block == nullptr) throw std::bad_alloc();
   *block = Block{blocks_, size};
@@ -301,6 +302,7 @@ void* TkelXMLArena::NewBlock(size_t bytes, size_t alignment) {
 }
 
 void TkelXMLArena::Reserve(size_t bytes) {
+  bytes = std::min(bytes, kLargestBlock);
   if (blocks_ == nullptr || static_cast<size_t>(blocks_->Bytes() + blocks_->size - next_) < bytes) {
     // Taken and given back at once: it stays as the newest block, now large enough.
     NewBlock(bytes, 1);

@@ -49,7 +49,7 @@ class TkelXMLArena {
     next_ = reinterpret_cast<char*>(at + bytes);
     return reinterpret_cast<void*>(at);
   }
-  // Makes sure that the next bytes come from one block.
+  // Makes sure that the next bytes (up to the largest block) come from one block.
   void Reserve(size_t bytes);
   // Gives everything back; only the newest block stays, empty.
   void Release() noexcept;
@@ -61,6 +61,9 @@ class TkelXMLArena {
     char* Bytes() { return reinterpret_cast<char*>(this + 1); }
   };
   static constexpr size_t kFirstBlock = 16384;
+  // Blocks stop growing here (a single larger request still gets a block of its own): the system's allocator keeps
+  // blocks of this size for reuse instead of mapping fresh pages for every load, which would cost more than the load.
+  static constexpr size_t kLargestBlock = size_t{16} << 20;
 
   static uintptr_t Aligned(uintptr_t at, size_t alignment) { return (at + alignment - 1) & ~(uintptr_t{alignment} - 1); }
   void* NewBlock(size_t bytes, size_t alignment);
