@@ -61,8 +61,8 @@ class TkelXMLArena {
     char* Bytes() { return reinterpret_cast<char*>(this + 1); }
   };
   static constexpr size_t kFirstBlock = 16384;
-  // Blocks stop growing here (a single larger request still gets a block of its own): the system's allocator keeps
-  // blocks of this size for reuse instead of mapping fresh pages for every load, which would cost more than the load.
+  // Blocks stop doubling here (a single larger request still gets a block of its own), so that what a very large
+  // document makes the arena take ahead of its need stays bounded.
   static constexpr size_t kLargestBlock = size_t{16} << 20;
 
   static uintptr_t Aligned(uintptr_t at, size_t alignment) { return (at + alignment - 1) & ~(uintptr_t{alignment} - 1); }
