@@ -28,6 +28,7 @@ class TFeedProcessor {
   void ProcessFeed(std::string text);
 
   int32_t LastShownId() const { return lastShownId_; }
+  const std::string& PageFileName() const { return pageFileName_; }
 
   // The page in its pieces, for building the same page from items read by other means (the benchmark's peer): the
   // lines before the items, the line of item `index` (from 0; only the first kPageItemCount get one) from its id,
@@ -36,7 +37,6 @@ class TFeedProcessor {
   static void AddPageHead(TStringList& page);
   static std::string ItemLine(int index, std::string_view idText, std::string_view titleText, std::string_view timeText);
   static void AddPageTail(TStringList& page);
-  const std::string& PageFileName() const { return pageFileName_; }
 
  private:
   std::string pageFileName_;

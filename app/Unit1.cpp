@@ -162,8 +162,9 @@ void TForm1::PowerBroadcast(WPARAM event) {
     pollAfterWake_ = Timer1->Enabled();
     Timer1->SetEnabled(false);
     // No close the server sends reaches a sleeping machine, and after the sleep its idle limit has long run out.
-    // A poll under way keeps its connection: it closes it when it ends.
-    if (!pollUnderWay_) IdHTTP1->Disconnect();
+    // A poll under way has its fetch behind it (the notice can only come in the slide-out's loop), so closing the
+    // connection interrupts nothing.
+    IdHTTP1->Disconnect();
   } else if (event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND) {
     // A wake the user starts brings both notices; only the first finds a poll to arm.
     asleep_ = false;
@@ -233,20 +234,14 @@ void TForm1::Timer1Timer(TObject* /*Sender*/) {
   // exception goes to the default handler, which shows it once.
   Timer1->SetInterval(kPollPeriodMs);
   Timer1->SetEnabled(false);
-  pollUnderWay_ = true;
-  struct TUnderWay {
-    bool& flag;
-    ~TUnderWay() { flag = false; }
-  } underWay{pollUnderWay_};
   std::string text = IdHTTP1->Get(FeedUrl());
   ProcessFeed(std::move(text));
   // Processing may have run a nested message loop (the notification window's slide-out), in which anything could
   // happen, the system's sleep notice included: re-read what the next step relies on.
-  if (Timer1 == nullptr || IdHTTP1 == nullptr) return;
+  if (Timer1 == nullptr) return;
   if (asleep_) {
     // The system went to sleep during this poll: the wake arms the next one.
     pollAfterWake_ = true;
-    IdHTTP1->Disconnect();
   } else {
     Timer1->SetEnabled(true);
   }

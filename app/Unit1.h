@@ -71,10 +71,9 @@ class TForm1 : public TForm {
   TForm2Notifier notificationWindow_;
   // The first poll, and the first after a wake, wait for the network when Windows reports none.
   TNetworkWait networkWait_;
-  bool pollUnderWay_ = false;
   // Between the system's sleep notice and its wake notice.
   bool asleep_ = false;
-  // The cycle was armed, or a poll under way, when the system went to sleep: the wake arms it again.
+  // The cycle was armed when the system went to sleep, or a poll ended during the sleep: the wake arms it again.
   bool pollAfterWake_ = false;
   // Holds the last shown id for the whole run.
   std::unique_ptr<TFeedProcessor> feedProcessor_;

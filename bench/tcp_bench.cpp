@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/BenchRatios.h"
 #include "net/IdTCPClient.h"
 #include "testing/ScriptedPeer.h"
 
@@ -183,44 +184,6 @@ BENCHMARK(BM_ReadLine_OneLongLine)
     ->MinTime(2.0)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-
-// Keeps each run's real time and byte rate so the ratios can be printed after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      auto bytes = run.counters.find("bytes_per_second");
-      if (bytes != run.counters.end()) byteRates[run.benchmark_name()] = bytes->second;
-      realTimes[run.benchmark_name()] = run.GetAdjustedRealTime();
-      cpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> byteRates;
-  std::map<std::string, double> realTimes;
-  std::map<std::string, double> cpuTimes;
-};
-
-double ValueOf(const std::map<std::string, double>& values, const std::string& name) {
-  for (const auto& [runName, value] : values) {
-    if (runName.rfind(name, 0) == 0) return value;
-  }
-  return 0;
-}
-
-double Ratio(const std::map<std::string, double>& values, const std::string& ours, const std::string& peer) {
-  double peerValue = ValueOf(values, peer);
-  return peerValue == 0 ? 0 : ValueOf(values, ours) / peerValue;
-}
-
-// The best of the runs whose names begin with the given benchmark name, and that run's name.
-std::pair<double, std::string> BestOf(const std::map<std::string, double>& values, const std::string& name) {
-  std::pair<double, std::string> best{0, ""};
-  for (const auto& [runName, value] : values) {
-    if (runName.rfind(name, 0) == 0 && value > best.first) best = {value, runName};
-  }
-  return best;
-}
 
 }  // namespace
 

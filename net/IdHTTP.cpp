@@ -110,7 +110,6 @@ class TBodyStream final : public TStream {
   }
   char* WriteRoom(int64_t count) override {
     const int64_t end = position_ + std::max<int64_t>(count, 0);
-    // Room the writer fills is not zeroed first: one pass over the bytes fewer, which a large body feels.
     if (end > Filled()) {
       // Room the writer fills is not zeroed first: one pass over a large body fewer.
       const int64_t filled = Filled();
@@ -580,29 +579,29 @@ bool TIdHTTP::KeptConnectionUsable() {
 }
 
 void TIdHTTP::SendAndRetrieveHeaders(TIdHTTPRequest& request, TIdHTTPResponse& response, bool& maySendAgain) {
-  const bool kept = ConnectToHost(request, response);
-  const int64_t receivedBefore = ReceivedByteCount();
-  try {
-    protocol_->BuildAndSendRequest();
-    protocol_->RetrieveHeaders();
-  } catch (const EIdException& e) {
-    // A kept connection that the server gave up while it lay idle (its idle limit ran out, or this machine slept
-    // through its close) takes the request and then fails before anything of a reply comes. The request did
-    // nothing on the server, so it goes once more on a new connection. Never after a byte of a reply (the server
-    // may have acted on it), never on a new connection (the server itself refuses), never after a time-out.
-    const bool connectionLost = dynamic_cast<const EIdConnClosedGracefully*>(&e) != nullptr ||
-                                dynamic_cast<const EIdSocketError*>(&e) != nullptr ||
-                                dynamic_cast<const EIdClosedSocket*>(&e) != nullptr;
-    if (!kept || !maySendAgain || !connectionLost || ReceivedByteCount() != receivedBefore ||
-        !IsIdempotent(request.Method())) {
-      throw;
+  for (;;) {
+    const bool kept = ConnectToHost(request, response);
+    const int64_t receivedBefore = ReceivedByteCount();
+    try {
+      protocol_->BuildAndSendRequest();
+      protocol_->RetrieveHeaders();
+      return;
+    } catch (const EIdException& e) {
+      // A kept connection that the server gave up while it lay idle (its idle limit ran out, or this machine slept
+      // through its close) takes the request and then fails before anything of a reply comes. The request did
+      // nothing on the server, so it goes once more on a new connection. Never after a byte of a reply (the server
+      // may have acted on it), never on a new connection (the server itself refuses), never after a time-out.
+      const bool connectionLost = dynamic_cast<const EIdConnClosedGracefully*>(&e) != nullptr ||
+                                  dynamic_cast<const EIdSocketError*>(&e) != nullptr ||
+                                  dynamic_cast<const EIdClosedSocket*>(&e) != nullptr;
+      if (!kept || !maySendAgain || !connectionLost || ReceivedByteCount() != receivedBefore ||
+          !IsIdempotent(request.Method())) {
+        throw;
+      }
     }
     maySendAgain = false;
     // What is left of the lost connection goes; ConnectToHost then finds none to keep and connects anew.
     DropSocket();
-    ConnectToHost(request, response);
-    protocol_->BuildAndSendRequest();
-    protocol_->RetrieveHeaders();
   }
 }
 

@@ -81,9 +81,10 @@ TEST_P(NginxTest, ChunkedAndLargeBodiesArriveWhole) {
   EXPECT_TRUE(http_.Get(Url(GetParam(), "large.bin")) == large);
 }
 
-using NginxIdleTest = NginxTest;
+// Tests of one server each, named by the test itself.
+using NginxServerTest = NginxTest;
 
-TEST_F(NginxIdleTest, AConnectionTheServerClosedWhileIdleIsReplaced) {
+TEST_F(NginxServerTest, AConnectionTheServerClosedWhileIdleIsReplaced) {
   http_.Get(Url("idle1s"));  // the server closes a connection idle for a second
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   EXPECT_EQ(http_.Get(Url("idle1s")), Feed());
@@ -93,7 +94,7 @@ TEST_F(NginxIdleTest, AConnectionTheServerClosedWhileIdleIsReplaced) {
   EXPECT_EQ(log[1].cookie, "site=brasko");
 }
 
-TEST_F(NginxIdleTest, RefusedCertificatesFailWithAReasonThatNamesTheHost) {
+TEST_F(NginxServerTest, RefusedCertificatesFailWithAReasonThatNamesTheHost) {
   const std::pair<const char*, std::string> cases[] = {
       {"untrusted", "The certificate of localhost is not trusted."},
       {"expired", "The certificate of localhost has expired or is not valid yet."},

@@ -115,13 +115,15 @@ void TMemoryStream::Reserve(int64_t count) {
 }
 
 char* TMemoryStream::WriteRoom(int64_t count) {
-  Grow(position_ + std::max<int64_t>(count, 0));
+  const int64_t end = position_ + std::max<int64_t>(count, 0);
+  Grow(end);
   // Bytes between the end and a position past it read as zero, as after a write there.
   if (position_ > size_) {
     std::memset(data_.get() + size_, 0, static_cast<size_t>(position_ - size_));
     size_ = position_;
   }
-  TouchPages(data_.get() + position_, count);
+  // Only room past the stream's bytes is touched: what the writer leaves unwritten inside them must stay as it was.
+  TouchPages(data_.get() + size_, end - size_);
   return data_.get() + position_;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,17 @@ TEST(MemoryStream, ReadsWritesSeeksAndSizes) {
   EXPECT_EQ(stream.Read(buffer, 8), 0);
   stream.SetPosition(0);
   EXPECT_THROW(stream.ReadBuffer(buffer, 5), EReadError);
+}
+
+TEST(MemoryStream, RoomWrittenInPlaceKeepsTheBytesItsWriterLeftAlone) {
+  TMemoryStream stream;
+  const std::string before(10000, 'x');
+  stream.WriteBuffer(before.data(), static_cast<int64_t>(before.size()));
+  stream.SetPosition(0);
+  std::memcpy(stream.WriteRoom(12000), "ab", 2);
+  stream.CommitRoom(2);
+  EXPECT_EQ(stream.Position(), 2);
+  EXPECT_TRUE(stream.DataString() == "ab" + before.substr(2));
 }
 
 // A component that records the notifications it receives.

@@ -203,14 +203,14 @@ bool ScriptedPeer::RunStep(size_t index, const Step& step) {
       auto complete = [&] {
         std::lock_guard<std::mutex> lock(mutex_);
         const std::string& bytes = received_[connection.index];
-        size_t end = bytes.find(step.text, connection.consumed);
         if (step.kind == Kind::kExpectBytes) {
-          end = bytes.size() - connection.consumed >= step.count ? connection.consumed + step.count : std::string::npos;
-        } else if (end != std::string::npos) {
-          end += step.text.size();
+          if (bytes.size() - connection.consumed < step.count) return false;
+          connection.consumed += step.count;
+          return true;
         }
-        if (end == std::string::npos) return false;
-        connection.consumed = end;
+        const size_t at = bytes.find(step.text, connection.consumed);
+        if (at == std::string::npos) return false;
+        connection.consumed = at + step.text.size();
         return true;
       };
       // What arrived with a close may still complete the step: it is looked at once more before failing.

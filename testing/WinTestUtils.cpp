@@ -2,6 +2,8 @@
 
 #include <wincrypt.h>
 
+#include "gui/ComPtr.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <chrono>
@@ -296,15 +298,10 @@ bool RaiseNewWindow3(IDispatch* sink, const std::wstring& url) {
 }
 
 void SetThreadErrorDescription(const wchar_t* description) {
-  ICreateErrorInfo* create = nullptr;
-  if (FAILED(CreateErrorInfo(&create))) return;
+  TComPtr<ICreateErrorInfo> create;
+  if (FAILED(CreateErrorInfo(create.Put()))) return;
   create->SetDescription(const_cast<LPOLESTR>(description));
-  IErrorInfo* info = nullptr;
-  if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-    SetErrorInfo(0, info);
-    info->Release();
-  }
-  create->Release();
+  SetErrorInfo(0, create.As<IErrorInfo>(IID_IErrorInfo).Get());
 }
 
 bool TrustTestAuthority(const std::string& pemFile) {
