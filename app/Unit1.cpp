@@ -219,9 +219,7 @@ void TForm1::Configuratie1Click(TObject* /*Sender*/) { Show(); }
 
 void TForm1::Exit1Click(TObject* /*Sender*/) { Halt(0); }
 
-std::string TForm1::FeedUrl() {
-  return std::string(kSiteScheme) + "://" + std::string(kSiteHost) + "/flashfeed.dsp";
-}
+std::string TForm1::FeedUrl() { return std::string(kSiteScheme) + "://" + std::string(kSiteHost) + "/flashfeed.dsp"; }
 
 void TForm1::Timer1Timer(TObject* /*Sender*/) {
   if (!networkWait_.Over()) {

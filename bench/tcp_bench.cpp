@@ -86,7 +86,8 @@ void BM_BareRecvLoop_256MiB(benchmark::State& state) {
     int fd = BareConnect(peer.Port());
     int64_t got = 0;
     while (fd >= 0 && got < kBodySize) {
-      ssize_t n = ::recv(fd, target.data() + got, static_cast<size_t>(std::min<int64_t>(kBodySize - got, state.range(0))), 0);
+      ssize_t n =
+          ::recv(fd, target.data() + got, static_cast<size_t>(std::min<int64_t>(kBodySize - got, state.range(0))), 0);
       if (n <= 0) break;
       got += n;
     }
@@ -175,7 +176,14 @@ void BM_ReadLine_OneLongLine(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ReadToStream_256MiB)->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BareRecvLoop_256MiB)->Arg(32768)->Arg(262144)->Arg(1 << 20)->Arg(4 << 20)->MinTime(3.0)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareRecvLoop_256MiB)
+    ->Arg(32768)
+    ->Arg(262144)
+    ->Arg(1 << 20)
+    ->Arg(4 << 20)
+    ->MinTime(3.0)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadLine_ShortLines)->MinTime(2.0)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareLineSplit_ShortLines)->MinTime(2.0)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadLine_OneLongLine)

@@ -44,10 +44,13 @@ std::string MakeFeed(size_t items) {
   return feed + "</flashfeed>\r\n";
 }
 
-size_t ItemsForBytes(size_t bytes) {
-  const size_t perItem = MakeFeed(1000).size() / 1000;
-  return bytes / perItem;
+int64_t ItemsForBytes(size_t bytes) {
+  static const size_t perItem = MakeFeed(1000).size() / 1000;
+  return static_cast<int64_t>(bytes / perItem);
 }
+// The item counts of the 1 MB and the 10 MB feed.
+int64_t OneMegabyte() { return ItemsForBytes(1 << 20); }
+int64_t TenMegabytes() { return ItemsForBytes(10 << 20); }
 
 const std::string& Feed(int64_t items) {
   static std::map<int64_t, std::string> feeds;
@@ -65,9 +68,10 @@ std::map<int64_t, double>& TreeSeconds() {
   static std::map<int64_t, double> seconds;
   return seconds;
 }
-std::map<int64_t, double>& TreeSecondsPerByte() {
-  static std::map<int64_t, double> seconds;
-  return seconds;
+// The tree's seconds per byte of a feed, from its row; 0 before that row ran.
+double TreeSecondsPerByte(int64_t items) {
+  auto tree = TreeSeconds().find(items);
+  return tree == TreeSeconds().end() ? 0 : tree->second / static_cast<double>(Feed(items).size());
 }
 
 // The ratios divide this thread's CPU time, not wall time: other programs on a shared machine stretch wall time
@@ -78,8 +82,8 @@ double ThreadSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-constexpr unsigned kPugixmlOptions = pugi::parse_cdata | pugi::parse_comments | pugi::parse_pi |
-                                     pugi::parse_declaration | pugi::parse_doctype;
+constexpr unsigned kPugixmlOptions =
+    pugi::parse_cdata | pugi::parse_comments | pugi::parse_pi | pugi::parse_declaration | pugi::parse_doctype;
 
 void BM_PugixmlLoad(benchmark::State& state) {
   const std::string& feed = Feed(state.range(0));
@@ -122,12 +126,8 @@ void BM_KelXMLTreeLoad(benchmark::State& state) {
   if (auto pugi = PugiSeconds().find(state.range(0)); pugi != PugiSeconds().end()) {
     state.counters["x_pugixml"] = perLoad / pugi->second;
   }
-  const double perByte = perLoad / static_cast<double>(feed.size());
-  TreeSecondsPerByte()[state.range(0)] = perByte;
-  const int64_t oneMegabyte = static_cast<int64_t>(ItemsForBytes(1 << 20));
-  if (auto base = TreeSecondsPerByte().find(oneMegabyte);
-      state.range(0) > oneMegabyte && base != TreeSecondsPerByte().end()) {
-    state.counters["per_byte_vs_1MB"] = perByte / base->second;
+  if (const double base = TreeSecondsPerByte(OneMegabyte()); state.range(0) > OneMegabyte() && base != 0) {
+    state.counters["per_byte_vs_1MB"] = TreeSecondsPerByte(state.range(0)) / base;
   }
 }
 
@@ -147,8 +147,7 @@ void BM_KelXMLTreeFindNodes(benchmark::State& state) {
 
 // Each feed size is measured with pugixml first, so the tree's row can divide by it.
 void RegisterAll() {
-  const int64_t sizes[] = {1, 50, static_cast<int64_t>(ItemsForBytes(1 << 20)),
-                           static_cast<int64_t>(ItemsForBytes(10 << 20))};
+  const int64_t sizes[] = {1, 50, OneMegabyte(), TenMegabytes()};
   for (int64_t items : sizes) {
     const std::string suffix = "/items:" + std::to_string(items);
     benchmark::RegisterBenchmark(("PugixmlLoad" + suffix).c_str(), BM_PugixmlLoad)
@@ -176,11 +175,9 @@ int main(int argc, char** argv) {
     }
   }
   std::printf(" (goal <= 1.00)\n");
-  const int64_t oneMegabyte = static_cast<int64_t>(ItemsForBytes(1 << 20));
-  const int64_t tenMegabytes = static_cast<int64_t>(ItemsForBytes(10 << 20));
-  if (TreeSecondsPerByte().count(oneMegabyte) != 0 && TreeSecondsPerByte().count(tenMegabytes) != 0) {
+  if (TreeSecondsPerByte(OneMegabyte()) != 0 && TreeSecondsPerByte(TenMegabytes()) != 0) {
     std::printf("XML tree CPU time per byte, 10 MB / 1 MB: %.2f\n",
-                TreeSecondsPerByte()[tenMegabytes] / TreeSecondsPerByte()[oneMegabyte]);
+                TreeSecondsPerByte(TenMegabytes()) / TreeSecondsPerByte(OneMegabyte()));
   }
   benchmark::Shutdown();
   return 0;

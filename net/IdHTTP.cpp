@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "net/IdGlobalProtocols.h"
-#include "net/IdSSLIOHandlerSocket.h"
 #include "net/IdResourceStrings.h"
+#include "net/IdSSLIOHandlerSocket.h"
 #include "rtl/SysUtils.h"
 
 using namespace IdResourceStrings;
