@@ -26,6 +26,12 @@ constexpr unsigned kFirstPollIntervalMs = 1;
 constexpr unsigned kNetworkCheckMs = 1000;
 // After a wake on a system that cannot tell whether there is a network, the poll gives it this long to come back.
 constexpr uint32_t kUnknownNetworkGraceMs = 10000;
+// A poll's whole fetch, however the site paces its bytes, ends within this: a server (or anyone on the path of a
+// plain HTTP fetch) cannot hold the program's only thread, and so its tray menu, for longer.
+constexpr int kFetchTimeLimitMs = 4 * kReadTimeoutMs;
+// The feed is about 20 KB; a hundred times that leaves room for a feed that grows, while the tree a body of this
+// size can make, even of nothing but tags, stays far inside the program's memory.
+constexpr int64_t kFeedSizeLimit = 2 << 20;
 // What marks the running copy, and what a second copy asks of it: both named after the site, so that builds for
 // other sites (a demo beside the real one) each run their own copy.
 std::string RunningCopyName() {
@@ -73,6 +79,8 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
   // program (whose only thread waits in the fetch) for good.
   IdHTTP1->SetReadTimeout(kReadTimeoutMs);
   IdHTTP1->SetConnectTimeout(kReadTimeoutMs);
+  IdHTTP1->SetExchangeTimeout(kFetchTimeLimitMs);
+  IdHTTP1->SetMaxBodySize(kFeedSizeLimit);
   IdHTTP1->SetAllowCookies(true);
   feedProcessor_ = std::make_unique<TFeedProcessor>(TForm2::PageFileName(), &notificationWindow_);
 

@@ -179,6 +179,12 @@ class EIdMaxLineLengthExceeded : public EIdTCPConnectionError {
  public:
   using EIdTCPConnectionError::EIdTCPConnectionError;
 };
+// The exchange reached its deadline: the reply (or the connection it needs) took longer than it was given in all.
+// Whatever of it is still on its way would be read out of step, so the socket is dropped first.
+class EIdReplyTimeout : public EIdTCPConnectionError {
+ public:
+  using EIdTCPConnectionError::EIdTCPConnectionError;
+};
 
 class EIdAlreadyRegisteredAuthenticationMethod : public EIdException {
  public:

@@ -7,6 +7,7 @@
 #include "net/IdGlobalProtocols.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdSSLIOHandlerSocket.h"
+#include "net/IdSocketHandle.h"
 #include "rtl/SysUtils.h"
 
 using namespace IdResourceStrings;
@@ -225,7 +226,7 @@ void TIdHTTPProtocol::BuildAndSendRequest() {
 
 void TIdHTTPProtocol::RetrieveHeaders() {
   TIdHTTPResponse& response = *response_;
-  do {
+  for (int interim = 0;; ++interim) {
     response.SetResponseText(owner_->ReadLine());
     TIdHeaderList& raw = response.RawHeaders();
     raw.Clear();
@@ -250,14 +251,29 @@ void TIdHTTPProtocol::RetrieveHeaders() {
     }
     response.ProcessHeaders();
     owner_->ProcessCookies(*request_, response);
-  } while (response.ResponseCode() == 100);
+    if (response.ResponseCode() != 100) return;
+    if (interim == kIdMaxInterimReplies) {
+      // More of them would follow: the connection is in step with nothing.
+      owner_->Disconnect();
+      throw EIdHTTPTooManyInterimReplies(RSHTTPTooManyInterimReplies);
+    }
+  }
+}
+
+void TIdHTTPProtocol::RaiseBodyTooLarge() {
+  owner_->Disconnect();
+  throw EIdHTTPBodyTooLarge(RSHTTPBodyTooLarge);
 }
 
 void TIdHTTPProtocol::ReadResult() {
   TIdHTTPResponse& response = *response_;
   TStream* stream = response.ContentStream();
   if (stream == nullptr) return;
+  // A body is refused as soon as it is known to be too long: by its announced length before a byte of it is read,
+  // by its chunks and by what arrived before the close as they come.
+  const int64_t cap = owner_->MaxBodySize() > 0 ? owner_->MaxBodySize() : INT64_MAX;
   if (response.ContentLength() > 0) {
+    if (response.ContentLength() > cap) RaiseBodyTooLarge();
     owner_->ReadToStream(*stream, response.ContentLength());
     return;
   }
@@ -269,8 +285,11 @@ void TIdHTTPProtocol::ReadResult() {
   }
   if (response.RawHeaders().Values("Transfer-Encoding").find("chunked") != std::string::npos) {
     owner_->ReportStatus(stText, RSHTTPChunkStarted);
+    int64_t left = cap;
     int32_t size = ChunkSize(owner_->ReadLine());
     while (size > 0) {
+      if (size > left) RaiseBodyTooLarge();
+      left -= size;
       owner_->ReadToStream(*stream, size);
       owner_->ReadLine();  // the line end after the chunk's bytes
       size = ChunkSize(owner_->ReadLine());
@@ -279,7 +298,10 @@ void TIdHTTPProtocol::ReadResult() {
     return;
   }
   if (!response.HasContentLength()) {
-    owner_->ReadToStream(*stream, -1, true);
+    // One byte more than the cap is enough to know the body is too long.
+    const int64_t start = stream->Position();
+    owner_->ReadToStream(*stream, cap == INT64_MAX ? -1 : cap + 1, true);
+    if (stream->Position() - start > cap) RaiseBodyTooLarge();
     return;
   }
   // A "Content-Length" of 0 reads nothing. One that is no number reads nothing too; its body, if any, would be read
@@ -477,6 +499,12 @@ void TIdHTTP::DoRequest(TIdHTTPMethod method, const std::string& url, TStream* s
   response.SetContentStream(destination);
 
   inRequestCycle_ = true;
+  // Every wait of the fetch, however the server paces its bytes, ends by one deadline.
+  struct TDeadline {
+    TIdHTTP& http;
+    ~TDeadline() { http.SetDeadline(0); }
+  } deadline{*this};
+  if (exchangeTimeout_ > 0) SetDeadline(IdSteadyMilliseconds() + exchangeTimeout_);
   // One fetch sends a request again at most once after a kept connection turned out to be dead.
   bool maySendAgain = true;
   try {

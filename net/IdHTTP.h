@@ -39,10 +39,25 @@ class EIdHTTPHeaderTooLarge : public EIdException {
   using EIdException::EIdException;
 };
 
+// A reply whose body is longer than the client's MaxBodySize; the connection is dropped before this is raised.
+class EIdHTTPBodyTooLarge : public EIdException {
+ public:
+  using EIdException::EIdException;
+};
+
+// A server that sends more interim (100 Continue) replies than kIdMaxInterimReplies before its real one.
+class EIdHTTPTooManyInterimReplies : public EIdException {
+ public:
+  using EIdException::EIdException;
+};
+
 // Bounds on one reply's header block. Each line is already capped by the connection; these keep a server that
 // sends header lines without end from growing the process without limit.
 inline constexpr int kIdMaxHeaderLines = 1000;
 inline constexpr int64_t kIdMaxHeaderBlockSize = 4 * 1048576;
+// A server sends an interim reply only to a request that asks for one, which this client never does, or passes
+// on the odd one from a server behind it: a few are skipped, a stream of them fails the fetch.
+inline constexpr int kIdMaxInterimReplies = 8;
 
 // A URL whose protocol has no default port and names none.
 class EIdUnknownProtocol : public EIdException {
@@ -136,7 +151,7 @@ class TIdHTTPProtocol : public TObject {
   TIdHTTPResponse& Response() { return *response_; }
 
   // Reads the status line and the header block, hands the cookies to the store, and repeats while the status is
-  // 100 Continue.
+  // 100 Continue (at most kIdMaxInterimReplies times).
   void RetrieveHeaders();
   // Decides the next step from the reply, reading its body where it has one.
   TIdHTTPWhatsNext ProcessResponse();
@@ -144,8 +159,11 @@ class TIdHTTPProtocol : public TObject {
   void BuildAndSendRequest();
 
  private:
-  // Reads the body into the content stream: by length, by chunks, or until the peer closes.
+  // Reads the body into the content stream: by length, by chunks, or until the peer closes; never more than the
+  // owner's MaxBodySize.
   void ReadResult();
+  // Drops the connection (the rest of the body is still on the wire) and raises EIdHTTPBodyTooLarge.
+  [[noreturn]] void RaiseBodyTooLarge();
   // Reads the body into a string and raises EIdHTTPProtocolException with it.
   [[noreturn]] void RaiseProtocolException();
   // Reads and discards a redirect's body, with a short time-out.
@@ -179,6 +197,15 @@ class TIdHTTP : public TIdTCPClient {
   // A limit on the requests of one fetch when following redirects.
   int RedirectMaximum() const { return redirectMaximum_; }
   void SetRedirectMaximum(int value) { redirectMaximum_ = value; }
+  // The longest body a reply may have, in bytes (error replies included); a longer one fails the fetch with
+  // EIdHTTPBodyTooLarge "Reply body too large." as soon as it is known to be longer. 0 (the default): no limit.
+  int64_t MaxBodySize() const { return maxBodySize_; }
+  void SetMaxBodySize(int64_t value) { maxBodySize_ = value; }
+  // The longest one fetch may take in all, in milliseconds, from its connect to the last byte of its reply,
+  // however the server paces its bytes; beyond it the fetch fails with EIdReplyTimeout "Reply took too long.".
+  // 0 (the default): no limit but the read and connect time-outs, which measure each wait on its own.
+  int ExchangeTimeout() const { return exchangeTimeout_; }
+  void SetExchangeTimeout(int value) { exchangeTimeout_ = value; }
   // When true and no store is assigned, the first reply creates a cookie store (owned by this component's owner).
   bool AllowCookies() const { return allowCookies_; }
   void SetAllowCookies(bool value) { allowCookies_ = value; }
@@ -233,6 +260,8 @@ class TIdHTTP : public TIdTCPClient {
   TIdHTTPProtocolVersion protocolVersion_ = pv1_1;
   bool handleRedirects_ = false;
   int redirectMaximum_ = 15;
+  int64_t maxBodySize_ = 0;
+  int exchangeTimeout_ = 0;
   bool allowCookies_ = true;
   TIdCookieManager* cookieManager_ = nullptr;  // owned by a component's owner, see SetCookieManager
   bool ownsCookieManager_ = false;

@@ -307,6 +307,88 @@ TEST(HTTPBody, AHeaderBlockWithoutEndFailsTheFetchInsteadOfGrowingWithoutLimit) 
   }
 }
 
+// ---- whatever the server does, the fetch ends: bounds on time, body and interim replies ----
+
+TEST(HTTPBounds, EveryShapeOfAnEndlessOrOversizedReplyEndsWithItsOwnText) {
+  constexpr int64_t kCap = 64 << 10;
+  const std::string block(4096, 'x');
+  // A reply that starts so and then goes on one byte every 100 ms: each wait stays inside the read time-out, so only
+  // the fetch's time limit can end it.
+  auto paced = [](const std::string& start) {
+    std::vector<Peer::Step> steps{Peer::Send(start)};
+    for (int i = 0; i < 60; ++i) {
+      steps.push_back(Peer::Sleep(100));
+      steps.push_back(Peer::Send("x"));
+    }
+    return steps;
+  };
+  const std::string chunk = "1000\r\n" + block + "\r\n";
+  const std::string continues = "HTTP/1.1 100 Continue\r\n\r\n";
+  struct Case {
+    const char* name;
+    std::vector<Peer::Step> reply;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"a head paced a byte at a time", paced("HTTP/1.1 200 OK\r\nX-Slow: "), "Reply took too long."},
+      {"a body paced a byte at a time", paced(Reply("200 OK", {"Content-Length: 1000"}, "")), "Reply took too long."},
+      {"chunks without end",
+       {Peer::Send(Reply("200 OK", {"Transfer-Encoding: chunked"}, "")), Peer::SendRepeated(chunk, 10000)},
+       "Reply body too large."},
+      {"no length and no close",
+       {Peer::Send(Reply("200 OK", {}, "")), Peer::SendRepeated(block, 10000)},
+       "Reply body too large."},
+      {"two billion bytes announced and sent fast",
+       {Peer::Send(Reply("200 OK", {"Content-Length: 2000000000"}, "")), Peer::SendRepeated(block, 10000)},
+       "Reply body too large."},
+      {"an error reply's endless body",
+       {Peer::Send(Reply("500 Oops", {}, "")), Peer::SendRepeated(block, 10000)},
+       "Reply body too large."},
+      {"interim replies without end", {Peer::SendRepeated(continues, 10000)}, "Too many interim replies."},
+      {"one interim reply too many",
+       {Peer::SendRepeated(continues, kIdMaxInterimReplies + 1), Peer::Send(Ok("x"))},
+       "Too many interim replies."},
+      {"a length one byte over", {Peer::Send(Ok(std::string(kCap + 1, 'y')))}, "Reply body too large."},
+      {"chunks one byte over",
+       {Peer::Send(Reply("200 OK", {"Transfer-Encoding: chunked"}, "10000\r\n")), Peer::SendRepeated("z", kCap),
+        Peer::Send("\r\n1\r\n!\r\n0\r\n\r\n")},
+       "Reply body too large."},
+      {"a close one byte over",
+       {Peer::Send(Reply("200 OK", {}, std::string(kCap + 1, 'y'))), Peer::Close()},
+       "Reply body too large."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Exchange x({{Peer::ReadUntil(kEndOfHead)}, c.reply});
+    x.scriptRunsToItsEnd = false;  // the client hangs up on a reply it will not read
+    x.http.SetReadTimeout(500);
+    x.http.SetExchangeTimeout(1500);
+    x.http.SetMaxBodySize(kCap);
+    EXPECT_EQ(x.Failure<EIdException>(), c.message);
+    EXPECT_FALSE(x.http.Connected());
+  }
+}
+
+TEST(HTTPBounds, ABodyAtTheCapArrivesWholeInEveryFraming) {
+  constexpr int64_t kCap = 64 << 10;
+  const std::string body(kCap, 'b');
+  const std::vector<Peer::Step> replies[] = {
+      Answer(Ok(body)),
+      Answer(Reply("200 OK", {"Transfer-Encoding: chunked"},
+                   "8000\r\n" + body.substr(0, kCap / 2) + "\r\n8000\r\n" + body.substr(kCap / 2) + "\r\n0\r\n\r\n")),
+      {Peer::ReadUntil(kEndOfHead), Peer::Send(Reply("200 OK", {}, body)), Peer::Close()},
+      // Interim replies up to the bound are skipped as before.
+      {Peer::ReadUntil(kEndOfHead), Peer::SendRepeated("HTTP/1.1 100 Continue\r\n\r\n", kIdMaxInterimReplies),
+       Peer::Send(Ok(body))},
+  };
+  for (const auto& reply : replies) {
+    Exchange x({reply});
+    x.http.SetExchangeTimeout(kTestReadTimeoutMs);
+    x.http.SetMaxBodySize(kCap);
+    EXPECT_EQ(x.Get(), body);
+  }
+}
+
 // ---- statuses that end the fetch ----
 
 TEST(HTTPStatus, ARedirectEndsTheFetchWithTheStatusLineCodeAndBody) {

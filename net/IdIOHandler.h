@@ -1,6 +1,7 @@
 // The transport of a connection: open, connect, wait for data, receive, send and close.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "net/IdComponent.h"
@@ -17,6 +18,9 @@ class TIdIOHandler : public TIdComponent {
   virtual void ConnectTo(const std::string& /*host*/, int /*port*/, const std::string& /*boundIP*/, int /*boundPort*/,
                          int /*boundPortMin*/, int /*boundPortMax*/, int /*timeoutMs*/) {}
   virtual bool Connected() = 0;
+  // The point (IdSteadyMilliseconds) that no wait of this transport goes past, connect included; 0: none. Reaching
+  // it raises EIdReplyTimeout.
+  virtual void SetDeadline(int64_t /*deadline*/) {}
   virtual void Open() {}
   virtual bool WaitReadable(int timeoutMs) = 0;
   // Byte counts, or Id_SOCKET_ERROR with the stack's last error set.

@@ -73,6 +73,12 @@ void TIdIOHandlerSocket::Open() {
   } else {
     binding_ = std::make_unique<TIdSocketHandle>();
   }
+  binding_->SetDeadline(deadline_);
+}
+
+void TIdIOHandlerSocket::SetDeadline(int64_t deadline) {
+  deadline_ = deadline;
+  if (binding_) binding_->SetDeadline(deadline);
 }
 
 void TIdIOHandlerSocket::ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort,
@@ -95,14 +101,17 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& host, int port, const std:
   }
   ReportStatus(stConnecting, binding_->PeerIP());
 
-  if (timeoutMs == TimeoutDefault) {
+  if (timeoutMs == TimeoutDefault && deadline_ == 0) {
     stack->CheckSocketResult(binding_->Connect(Id_AF_INET));
   } else {
-    TimedConnect(timeoutMs);
+    // Under a deadline even the platform's own connect gets no more than the time that is left.
+    const int wanted = timeoutMs == TimeoutDefault ? TimeoutInfinite : timeoutMs;
+    const int left = binding_->TimeLeft(wanted);
+    TimedConnect(left, left != wanted);
   }
 }
 
-void TIdIOHandlerSocket::TimedConnect(int timeoutMs) {
+void TIdIOHandlerSocket::TimedConnect(int timeoutMs, bool cutByDeadline) {
   TIdConnectThread thread(*binding_);
   // A negative time other than the default means no time at all, like 0.
   const auto limit = std::chrono::milliseconds(timeoutMs == TimeoutInfinite ? INT32_MAX : std::max(timeoutMs, 0));
@@ -110,6 +119,7 @@ void TIdIOHandlerSocket::TimedConnect(int timeoutMs) {
     // Closing the socket makes the pending connect fail, which ends the thread.
     Close();
     thread.WaitFor();
+    if (cutByDeadline) throw EIdReplyTimeout(RSReplyTimeout);
     throw EIdConnectTimeout(RSConnectTimeout);
   }
   thread.WaitFor();

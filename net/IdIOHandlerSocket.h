@@ -22,6 +22,7 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   void ConnectTo(const std::string& host, int port, const std::string& boundIP, int boundPort, int boundPortMin,
                  int boundPortMax, int timeoutMs) override;
   bool Connected() override;
+  void SetDeadline(int64_t deadline) override;
   void Close() override;
   // Raises EIdConnClosedGracefully when no socket is held.
   bool WaitReadable(int timeoutMs) override;
@@ -36,8 +37,10 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   void SetUseNagle(bool useNagle) { useNagle_ = useNagle; }
 
  private:
-  void TimedConnect(int timeoutMs);
+  // cutByDeadline: the time is what was left before the deadline, so running out of it is the deadline's failure.
+  void TimedConnect(int timeoutMs, bool cutByDeadline);
 
   std::unique_ptr<TIdSocketHandle> binding_;
   bool useNagle_ = true;
+  int64_t deadline_ = 0;
 };

@@ -69,6 +69,8 @@ inline constexpr const char RSNotEnoughDataInBuffer[] = "Not enough data in buff
 inline constexpr const char RSIdNoDataToRead[] = "No data to read.";
 inline constexpr const char RSIOHandlerPropInvalid[] = "IOHandler value is not valid";
 inline constexpr const char RSMaxLineLengthExceeded[] = "Max line length exceeded.";
+// The whole exchange (connect, request and reply) outlasted the time it was given, whatever the gaps between bytes.
+inline constexpr const char RSReplyTimeout[] = "Reply took too long.";
 inline constexpr const char RSFailedTimeZoneInfo[] = "Failed attempting to retrieve time zone information.";
 inline constexpr const char RSOnlyOneAntiFreeze[] = "Only one TIdAntiFreeze can exist per application.";
 
@@ -98,6 +100,8 @@ inline constexpr const char RSHTTPMethodNotSupported[] = "This request method is
 inline constexpr const char RSHTTPRequestBodyNotSupported[] = "Requests with a body are not supported.";
 inline constexpr const char RSHTTPProxyNotSupported[] = "Connections through a proxy are not supported.";
 inline constexpr const char RSHTTPHeaderBlockTooLarge[] = "Reply header too large.";
+inline constexpr const char RSHTTPBodyTooLarge[] = "Reply body too large.";
+inline constexpr const char RSHTTPTooManyInterimReplies[] = "Too many interim replies.";
 }  // namespace IdResourceStrings
 
 // TLS texts, each formatted with the server's host name.

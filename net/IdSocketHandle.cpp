@@ -1,9 +1,18 @@
 #include "net/IdSocketHandle.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+
 #include "net/IdException.h"
 #include "net/IdResourceStrings.h"
 
 using namespace IdResourceStrings;
+
+int64_t IdSteadyMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 TIdSocketHandle::~TIdSocketHandle() {
   // A handle must not leave an open socket behind; the stack still exists, because a live component owns us.
@@ -76,13 +85,29 @@ int TIdSocketHandle::Connect(int family) {
   return result;
 }
 
-bool TIdSocketHandle::WaitReadable(int timeoutMs) {
-  if (!handleAllocated_) throw EIdConnClosedGracefully(RSConnectionClosedGracefully);
-  TIdSocketList readList{handle_};
-  return GStack()->Select(&readList, nullptr, nullptr, timeoutMs) == 1;
+int TIdSocketHandle::TimeLeft(int timeoutMs) const {
+  if (deadline_ == 0) return timeoutMs;
+  const int64_t left = deadline_ - IdSteadyMilliseconds();
+  if (left <= 0) throw EIdReplyTimeout(RSReplyTimeout);
+  return timeoutMs == TimeoutInfinite ? static_cast<int>(std::min<int64_t>(left, INT32_MAX))
+                                      : static_cast<int>(std::min<int64_t>(left, std::max(timeoutMs, 0)));
 }
 
-int TIdSocketHandle::Receive(void* buffer, int length) { return GStack()->Recv(handle_, buffer, length); }
+bool TIdSocketHandle::WaitReadable(int timeoutMs) {
+  if (!handleAllocated_) throw EIdConnClosedGracefully(RSConnectionClosedGracefully);
+  const int wait = TimeLeft(timeoutMs);
+  TIdSocketList readList{handle_};
+  if (GStack()->Select(&readList, nullptr, nullptr, wait) == 1) return true;
+  // A wait that the deadline cut short is the end of the exchange, not an ordinary time-out.
+  if (wait != timeoutMs) throw EIdReplyTimeout(RSReplyTimeout);
+  return false;
+}
+
+int TIdSocketHandle::Receive(void* buffer, int length) {
+  // Under a deadline every wait is cut short by it, so this one either finds data or raises.
+  if (deadline_ != 0) WaitReadable(TimeoutInfinite);
+  return GStack()->Recv(handle_, buffer, length);
+}
 
 int TIdSocketHandle::Send(const void* buffer, int length) { return GStack()->Send(handle_, buffer, length); }
 

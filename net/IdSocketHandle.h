@@ -2,9 +2,13 @@
 // closing. The raw results of connect, receive and send go up to the caller, who decides what a failure means.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "net/IdStack.h"
+
+// The steady clock in milliseconds: what a deadline is a point of.
+int64_t IdSteadyMilliseconds();
 
 class TIdSocketHandle : public TObject {
  public:
@@ -28,9 +32,11 @@ class TIdSocketHandle : public TObject {
   // The raw result of connect to PeerIP:PeerPort; on success both sides' addresses are refreshed.
   int Connect(int family = Id_AF_INET);
   // True when data (or the peer's close) is waiting within the time. Raises EIdConnClosedGracefully "Connection
-  // Closed Gracefully." when no socket is held. A failing wait counts as no data.
+  // Closed Gracefully." when no socket is held. A failing wait counts as no data. A wait never goes past the
+  // deadline: one that reaches it raises EIdReplyTimeout "Reply took too long.".
   bool WaitReadable(int timeoutMs);
-  // recv and send with no flags; raw results.
+  // recv and send with no flags; raw results. Under a deadline a receive first waits for data until then, so that
+  // no receive (a TLS layer's among them) blocks past it.
   int Receive(void* buffer, int length);
   int Send(const void* buffer, int length);
   // setsockopt, with the result check.
@@ -39,6 +45,13 @@ class TIdSocketHandle : public TObject {
   void Close();
   // Forgets the socket (without closing it) and the peer; also the local side when asked.
   void Reset(bool resetLocal = true);
+
+  // The point (IdSteadyMilliseconds) that no wait on this socket goes past; 0: none.
+  int64_t Deadline() const { return deadline_; }
+  void SetDeadline(int64_t deadline) { deadline_ = deadline; }
+  // The milliseconds left before the deadline, at most timeoutMs (TimeoutInfinite: no limit of its own). Raises
+  // EIdReplyTimeout when the deadline has passed.
+  int TimeLeft(int timeoutMs) const;
 
   TIdStackSocketHandle Handle() const { return handle_; }
   bool HandleAllocated() const { return handleAllocated_; }
@@ -67,4 +80,5 @@ class TIdSocketHandle : public TObject {
   int peerPort_ = 0;
   int clientPortMin_ = 0;
   int clientPortMax_ = 0;
+  int64_t deadline_ = 0;
 };

@@ -16,6 +16,7 @@ void TIdTCPClient::Connect(int timeoutMs) {
     ioHandler_ = handler;
     freeIOHandlerOnDisconnect_ = true;
   }
+  ioHandler_->SetDeadline(Deadline());
   try {
     ioHandler_->Open();
     ResetState();

@@ -74,7 +74,15 @@ void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler) {
     }
   }
   ioHandler_ = handler;
-  if (handler != nullptr) FreeNotification(handler);
+  if (handler != nullptr) {
+    FreeNotification(handler);
+    handler->SetDeadline(deadline_);
+  }
+}
+
+void TIdTCPConnection::SetDeadline(int64_t deadline) {
+  deadline_ = deadline;
+  if (ioHandler_ != nullptr) ioHandler_->SetDeadline(deadline);
 }
 
 // ---- opening and closing ----
@@ -153,12 +161,20 @@ int TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeoutMs, bool ra
 
 int TIdTCPConnection::Receive(char* target, int size, int timeoutMs, bool raiseOnTimeout) {
   if (timeoutMs == TimeoutDefault) timeoutMs = readTimeout_ != 0 ? readTimeout_ : TimeoutInfinite;
-  // A wait without a limit is the receive's own: it returns once bytes or the close arrive, one system call fewer.
-  if (timeoutMs != TimeoutInfinite && !ioHandler_->WaitReadable(timeoutMs)) {
-    if (raiseOnTimeout) throw EIdReadTimeout(RSReadTimeout);
-    return -1;
+  int n;
+  try {
+    // A wait without a limit is the receive's own: it returns once bytes or the close arrive, one system call
+    // fewer. Under a deadline the transport cuts every wait short.
+    if (timeoutMs != TimeoutInfinite && !ioHandler_->WaitReadable(timeoutMs)) {
+      if (raiseOnTimeout) throw EIdReadTimeout(RSReadTimeout);
+      return -1;
+    }
+    n = ioHandler_->Receive(target, size);
+  } catch (const EIdReplyTimeout&) {
+    // Whatever of the reply is still on its way would be read out of step with the next one.
+    DropSocket();
+    throw;
   }
-  int n = ioHandler_->Receive(target, size);
   peerClosed_ = (n == 0);
   if (n == 0) return 0;
   TIdStack* stack = GStack();
@@ -247,15 +263,16 @@ int32_t TIdTCPConnection::ReadInt32(bool convertFromNetworkOrder) {
 
 void TIdTCPConnection::ReadToStream(TStream& stream, int64_t byteCount, bool readUntilDisconnect) {
   if (byteCount == kIdReadCountFromPeer && !readUntilDisconnect) byteCount = ReadInt32(true);
-  if (byteCount >= 0) {
+  if (byteCount >= 0 && !readUntilDisconnect) {
     // Room made in advance, so that a long body does not grow the stream step by step; room that is not filled
     // costs no more than address space. Only so far, because the count comes from the peer: beyond that the stream
     // grows as the bytes arrive.
     constexpr int64_t kMaxReserve = 64 << 20;
     stream.Reserve(std::min(byteCount, kMaxReserve));
   }
-  // A negative count (a length the peer got wrong) reads nothing rather than everything or garbage.
-  int64_t amount = readUntilDisconnect ? INT64_MAX : std::max<int64_t>(byteCount, 0);
+  // A negative count (a length the peer got wrong) reads nothing rather than everything or garbage. Until the close,
+  // a count is the most that is read.
+  int64_t amount = readUntilDisconnect && byteCount < 0 ? INT64_MAX : std::max<int64_t>(byteCount, 0);
   StartWork(wkRead, readUntilDisconnect ? 0 : amount);
 
   auto finish = [this, &stream] {

@@ -48,9 +48,9 @@ class TIdTCPConnection : public TIdComponent {
   // before it is removed too. With an explicit time-out that runs out, returns "" and sets ReadLineTimedOut. A line
   // longer than MaxLineLength raises EIdMaxLineLengthExceeded and drops the connection.
   virtual std::string ReadLine(const std::string& terminator = std::string(), int timeoutMs = TimeoutDefault);
-  // Appends byteCount bytes to the stream, or everything until the peer closes (readUntilDisconnect), or a count
-  // the peer sends first (kIdReadCountFromPeer). Any other negative count reads nothing. The stream is cut at its
-  // position afterwards, also on failure.
+  // Appends byteCount bytes to the stream, or everything until the peer closes (readUntilDisconnect; with a count
+  // that is not negative, at most that many), or a count the peer sends first (kIdReadCountFromPeer). Any other
+  // negative count reads nothing. The stream is cut at its position afterwards, also on failure.
   void ReadToStream(TStream& stream, int64_t byteCount = kIdReadCountFromPeer, bool readUntilDisconnect = false);
   // Exactly count bytes (none for a count of 0 or less).
   void ReadBytes(void* buffer, int64_t count);
@@ -89,6 +89,10 @@ class TIdTCPConnection : public TIdComponent {
   // Every byte received on this connection object so far, buffered or taken; only differences mean anything.
   int64_t ReceivedByteCount() const { return receivedByteCount_; }
   bool ReadLineTimedOut() const { return readLineTimedOut_; }
+  // The point (IdSteadyMilliseconds) that no wait of this connection goes past, whatever its time-outs: a wait that
+  // reaches it raises EIdReplyTimeout "Reply took too long." and drops the socket. 0 (the default): none.
+  int64_t Deadline() const { return deadline_; }
+  void SetDeadline(int64_t deadline);
   // Milliseconds a read waits by default; 0 means no limit.
   int ReadTimeout() const { return readTimeout_; }
   void SetReadTimeout(int value) { readTimeout_ = value; }
@@ -128,6 +132,7 @@ class TIdTCPConnection : public TIdComponent {
   int64_t receivedByteCount_ = 0;
   bool readLineTimedOut_ = false;
   int readTimeout_ = 0;
+  int64_t deadline_ = 0;
   int recvBufferSize_ = 32768;
   int sendBufferSize_ = 32768;
   std::unique_ptr<TIdBuffer> writeBuffer_;
