@@ -7,12 +7,16 @@
 //                                             icon, "tray <l> <t> <r> <b>"
 //   probe counters                            prints the process's working set and private bytes (KB) and its
 //                                             handle, GDI-object and USER-object counts
+//   probe peak <seconds>                      reads the private bytes every 10 ms until the program's message box
+//                                             shows or the time has passed, and prints the most it saw, the box's
+//                                             text and the seconds it watched
 // Exits 1 when what it waits for does not come within the time (default 30 s).
 #include <windows.h>
 // After windows.h, which it needs.
 #include <psapi.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,19 +126,61 @@ bool HandleCountFromProcessList(DWORD id, DWORD& handles) {
   }
 }
 
-int Counters() {
-  DWORD id = 0;
+// The running program's process, opened for its counters; nullptr (said on stderr) when it does not run.
+HANDLE OpenProgram(DWORD& id) {
+  id = 0;
   if (HWND program = ProgramWindow(); program != nullptr) GetWindowThreadProcessId(program, &id);
   HANDLE process = id == 0 ? nullptr : OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
-  if (process == nullptr) {
-    std::fprintf(stderr, "probe: the program is not running\n");
-    return 1;
-  }
+  if (process == nullptr) std::fprintf(stderr, "probe: the program is not running\n");
+  return process;
+}
+
+PROCESS_MEMORY_COUNTERS_EX MemoryOf(HANDLE process) {
   PROCESS_MEMORY_COUNTERS_EX memory = {};
   memory.cb = sizeof memory;
   GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
-  // Private bytes are the commit charge; some systems fill only its older name.
-  SIZE_T privateBytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
+  return memory;
+}
+
+// Private bytes are the commit charge; some systems fill only its older name.
+SIZE_T PrivateBytes(const PROCESS_MEMORY_COUNTERS_EX& memory) {
+  return memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
+}
+
+int Peak(int seconds) {
+  DWORD id;
+  HANDLE process = OpenProgram(id);
+  if (process == nullptr) return 1;
+  SIZE_T most = 0;
+  HWND box = nullptr;
+  const DWORD start = GetTickCount();
+  // The program's failure box: a dialog of its process, captioned with the program's name.
+  auto boxShown = [&] {
+    for (HWND w = FindWindowA("#32770", "Brasko"); w != nullptr; w = FindWindowExA(nullptr, w, "#32770", "Brasko")) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == id && IsWindowVisible(w)) return (box = w) != nullptr;
+    }
+    return false;
+  };
+  do {
+    most = std::max(most, PrivateBytes(MemoryOf(process)));
+    Sleep(10);
+  } while (!boxShown() && GetTickCount() - start < static_cast<DWORD>(seconds) * 1000);
+  char text[512] = "";
+  if (box != nullptr) GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  std::printf("peak_private_kb=%zu box=\"%s\" seconds=%.1f\n", static_cast<size_t>(most / 1024), text,
+              (GetTickCount() - start) / 1000.0);
+  CloseHandle(process);
+  return 0;
+}
+
+int Counters() {
+  DWORD id;
+  HANDLE process = OpenProgram(id);
+  if (process == nullptr) return 1;
+  const PROCESS_MEMORY_COUNTERS_EX memory = MemoryOf(process);
+  const SIZE_T privateBytes = PrivateBytes(memory);
   DWORD handles = 0;
   BOOL handlesKnown = GetProcessHandleCount(process, &handles) && handles != 0;
   if (!handlesKnown) handlesKnown = HandleCountFromProcessList(id, handles);
@@ -156,6 +202,7 @@ int main(int argc, char** argv) {
   }
   if (argc >= 2 && std::strcmp(argv[1], "menu") == 0) return Menu(argc > 2 ? std::atoi(argv[2]) : 30);
   if (argc >= 2 && std::strcmp(argv[1], "counters") == 0) return Counters();
-  std::fprintf(stderr, "usage: probe window <class> <caption> [seconds] | menu [seconds] | counters\n");
+  if (argc >= 3 && std::strcmp(argv[1], "peak") == 0) return Peak(std::atoi(argv[2]));
+  std::fprintf(stderr, "usage: probe window <class> <caption> [seconds] | menu [seconds] | counters | peak <s>\n");
   return 2;
 }
