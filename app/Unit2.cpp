@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+
 #include "gui/ComObj.h"
 #include "rtl/SysUtils.h"
 
@@ -22,6 +24,18 @@ constexpr int kSlideOutStep = 10;
 constexpr int kPageNavigateFlags = kNavNoHistory | kNavNoReadFromCache | kNavNoWriteToCache;
 
 }  // namespace
+
+bool IsWebAddress(const std::wstring& url) {
+  const size_t colon = url.find(L':');
+  if (colon == std::wstring::npos || url.compare(colon + 1, 2, L"//") != 0) return false;
+  // The scheme in either case; only ASCII letters are folded, as no other letter spells one of these.
+  std::wstring scheme = url.substr(0, colon);
+  for (wchar_t& c : scheme) {
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  }
+  if (scheme != L"http" && scheme != L"https") return false;
+  return std::none_of(url.begin(), url.end(), [](wchar_t c) { return c <= L' ' || c == L'"' || c == 0x7F; });
+}
 
 TForm2::TForm2(TComponent* owner) : TForm(owner) {
   BeginLoading();
@@ -44,10 +58,11 @@ TForm2::TForm2(TComponent* owner) : TForm(owner) {
   // The page is drawn for a 96-dpi screen; on a denser one it is zoomed as the window is scaled.
   WebBrowser1->SetZoom(MulDiv(100, ScreenDpi(), kDesignDpi));
   // A link opens in the user's default browser: the control's own new window would be the old browser, which
-  // current systems retire.
+  // current systems retire. Every request is cancelled, and only a web address goes on: the shell would open a
+  // file, a share or a program just as readily, and a request need not come from a click.
   WebBrowser1->OnNewWindow = [](TObject*, const std::wstring& url, bool& cancel) {
     cancel = true;
-    OpenInDefaultBrowser(url);
+    if (IsWebAddress(url)) OpenInDefaultBrowser(url);
   };
 
   // Switched off before the handler is set: a timer starts as soon as it is enabled with a handler.

@@ -35,8 +35,8 @@ class TForm2 : public TForm {
   // The full path of the page file.
   static std::string PageFileName();
 
-  // Opens a link of the page in the user's default browser, through the shell. A test may put a function here
-  // that watches the call.
+  // Opens a link of the page in the user's default browser, through the shell; only web addresses come here. A test
+  // may put a function here that watches the call.
   using TOpenInDefaultBrowser = std::function<void(const std::wstring& url)>;
   static TOpenInDefaultBrowser OpenInDefaultBrowser;
 
@@ -44,6 +44,12 @@ class TForm2 : public TForm {
   void Loaded() override;
   void Notification(TComponent* component, TOperation operation) override;
 };
+
+// Whether a page may hand this address to the user's browser: an absolute "http:" or "https:" address (the scheme
+// in any case, "//" after the colon) holding no blank, control character or double quote, none of which a web
+// address has and which could split the browser's command line. Anything else (a file, a share, a program, a script,
+// mail, a relative address, none) is no address for the shell.
+bool IsWebAddress(const std::wstring& url);
 
 // The single notification window, created at start-up.
 extern TForm2* Form2;

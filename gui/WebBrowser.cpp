@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <oleauto.h>
+#include <urlmon.h>
 
 #include <atomic>
 
@@ -30,6 +31,21 @@ std::string SystemMessage(HRESULT code) {
       FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
                      nullptr, static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr);
   return std::string(buffer, length);
+}
+
+// The page comes from the local disk, whose zone the system trusts more than the web's unless the process asks for
+// the lockdown the system's own browser runs with. The setting belongs to the process and lives in urlmon, which
+// comes from the system folder only (a urlmon.dll planted beside the program must not be loaded) and stays loaded
+// for the life of the process: unloading it would drop the setting. Best effort: the control cannot run without
+// urlmon at all, and the site's download-control answer keeps scripts and controls off on its own.
+void LockDownLocalMachineZone() {
+  static const bool locked = [] {
+    HMODULE urlmon = LoadLibraryExW(L"urlmon.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    FARPROC proc = urlmon ? GetProcAddress(urlmon, "CoInternetSetFeatureEnabled") : nullptr;
+    auto enable = reinterpret_cast<decltype(&CoInternetSetFeatureEnabled)>(reinterpret_cast<void*>(proc));
+    return enable && SUCCEEDED(enable(FEATURE_LOCALMACHINE_LOCKDOWN, SET_FEATURE_ON_PROCESS, TRUE));
+  }();
+  (void)locked;
 }
 
 // The frame the control may ask for menus, border space and status text. A notification window has none of these,
@@ -82,10 +98,10 @@ class TWebBrowserFrame final : public IOleInPlaceFrame {
 
 }  // namespace
 
-// The control's view of its container: where it sits, in which window, and that it may activate there. It points
-// back at its TWebBrowser without owning it; the browser detaches it before it goes, because the control may keep a
-// reference to the site for a while after that.
-class TWebBrowserSite final : public IOleClientSite, public IOleInPlaceSite {
+// The control's view of its container: where it sits, in which window, that it may activate there, and what a page
+// may do (its ambient properties). It points back at its TWebBrowser without owning it; the browser detaches it
+// before it goes, because the control may keep a reference to the site for a while after that.
+class TWebBrowserSite final : public IOleClientSite, public IOleInPlaceSite, public IDispatch {
  public:
   explicit TWebBrowserSite(TWebBrowser* owner) : owner_(owner) {}
   void Detach() { owner_ = nullptr; }
@@ -96,6 +112,8 @@ class TWebBrowserSite final : public IOleClientSite, public IOleInPlaceSite {
       *object = static_cast<IOleClientSite*>(this);
     } else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceSite)) {
       *object = static_cast<IOleInPlaceSite*>(this);
+    } else if (IsEqualIID(iid, IID_IDispatch)) {
+      *object = static_cast<IDispatch*>(this);
     } else {
       *object = nullptr;
       return E_NOINTERFACE;
@@ -160,6 +178,24 @@ class TWebBrowserSite final : public IOleClientSite, public IOleInPlaceSite {
   HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT position) override {
     // The control asks for a size of its own; the container decides, so it gets its bounds back.
     if (owner_ && position) owner_->ApplyBounds();
+    return S_OK;
+  }
+
+  // IDispatch: the ambient properties. The control asks for the download control before it loads a page; every
+  // other property keeps the control's own default.
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (count) *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                   UINT*) override {
+    if (id != DISPID_AMBIENT_DLCONTROL || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+    if (!result) return E_POINTER;
+    VariantInit(result);
+    V_VT(result) = VT_I4;
+    V_I4(result) = kInertPageDownloadControl;
     return S_OK;
   }
 
@@ -244,6 +280,8 @@ class TWebBrowserEvents final : public IDispatch {
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                                    UINT*) override {
     // This frame belongs to the control: nothing may leave it.
+    VARIANT_BOOL* cancelFlag = nullptr;
+    bool cancelled = false;
     try {
       if (owner_ == nullptr) return S_OK;
       if (id == kDispIdDocumentComplete) owner_->ApplyZoom();
@@ -251,14 +289,18 @@ class TWebBrowserEvents final : public IDispatch {
       if (id == kDispIdNewWindow3 && params != nullptr && params->cArgs == 5 && owner_->OnNewWindow) {
         VARIANT& url = params->rgvarg[0];
         VARIANT& cancel = params->rgvarg[3];
-        if (V_VT(&url) != VT_BSTR || V_VT(&cancel) != (VT_BOOL | VT_BYREF)) return S_OK;
-        bool cancelled = false;
-        owner_->OnNewWindow(owner_, std::wstring(V_BSTR(&url), SysStringLen(V_BSTR(&url))), cancelled);
-        if (cancelled) *V_BOOLREF(&cancel) = VARIANT_TRUE;
+        if (V_VT(&cancel) != (VT_BOOL | VT_BYREF)) return S_OK;
+        cancelFlag = V_BOOLREF(&cancel);
+        // An address in another form reaches the handler as none, which it can refuse like any other.
+        std::wstring address;
+        if (V_VT(&url) == VT_BSTR && V_BSTR(&url)) address.assign(V_BSTR(&url), SysStringLen(V_BSTR(&url)));
+        owner_->OnNewWindow(owner_, address, cancelled);
       }
     } catch (...) {
       HandleCallbackException(owner_);
     }
+    // Also after a handler that failed: a cancel it set before failing still keeps the control from the window.
+    if (cancelFlag && cancelled) *cancelFlag = VARIANT_TRUE;
     return S_OK;
   }
 
@@ -289,6 +331,7 @@ TWebBrowser::~TWebBrowser() {
 
 void TWebBrowser::CreateControl() {
   if (oleObject_) return;
+  LockDownLocalMachineZone();
   TComPtr<IOleObject> object;
   OleCheck(CoCreateInstance(kWebBrowserClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                             reinterpret_cast<void**>(object.Put())));

@@ -6,6 +6,7 @@
 #include <windows.h>
 // After windows.h, which they build on.
 #include <exdisp.h>
+#include <mshtmdid.h>
 #include <ocidl.h>
 #include <oleidl.h>
 
@@ -75,12 +76,21 @@ inline constexpr GUID kWebBrowserEvents2Id = {
     0x34A715A0, 0x6587, 0x11D0, {0x92, 0x4A, 0x00, 0x20, 0xAF, 0xC7, 0xAC, 0x4D}};
 inline constexpr DISPID kDispIdDocumentComplete = 259;
 inline constexpr DISPID kDispIdNewWindow3 = 273;
+// What the control may do with a page, as the host answers its ambient download-control property: the page's own
+// images (its background) and nothing that runs or reaches further: no script, Java or ActiveX control (neither run
+// nor fetched), no behaviour, no frame fetched, no client pull, and no dialog of its own.
+inline constexpr LONG kInertPageDownloadControl =
+    DLCTL_DLIMAGES | DLCTL_NO_SCRIPTS | DLCTL_NO_JAVA | DLCTL_NO_RUNACTIVEXCTLS | DLCTL_NO_DLACTIVEXCTLS |
+    DLCTL_NO_BEHAVIORS | DLCTL_NO_FRAMEDOWNLOAD | DLCTL_NO_CLIENTPULL | DLCTL_SILENT;
+
 // The control's command for the zoom of the whole page (text and images alike), in percent.
 inline constexpr int kOleCmdIdOpticalZoom = 63;
 
 class TWebBrowserSite;
 class TWebBrowserEvents;
 
+// Making the control (at the first window set or interface asked for) first turns on, once for the whole process,
+// the lockdown that the system's own browser gives pages from the local disk.
 class TWebBrowser : public TComponent {
  public:
   // The single call into the control's Navigate. Every navigation goes through it; a test can put a function here

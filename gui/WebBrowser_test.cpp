@@ -3,6 +3,9 @@
 #include "gui/WebBrowser.h"
 
 #include <gtest/gtest.h>
+#include <idispids.h>
+#include <olectl.h>
+#include <urlmon.h>
 
 #include <algorithm>
 #include <fstream>
@@ -255,6 +258,58 @@ TEST_F(HostedBrowserTest, TheControlReportsToTheEventSinkAndANewWindowGoesToTheH
   EXPECT_TRUE(testing_win::RaiseNewWindow3(sink, L"http://127.0.0.1/nieuws/7"));
   EXPECT_FALSE(testing_win::RaiseNewWindow3(sink, L"http://127.0.0.1/other"));
   EXPECT_EQ(asked, (std::vector<std::wstring>{L"http://127.0.0.1/nieuws/7", L"http://127.0.0.1/other"}));
+  // A handler that fails after cancelling still keeps the control from opening the window; its failure is shown.
+  browser.OnNewWindow = [](TObject*, const std::wstring&, bool& cancel) {
+    cancel = true;
+    throw Exception("The shell failed");
+  };
+  testing_win::TMessageBoxCloser boxes;
+  EXPECT_TRUE(testing_win::RaiseNewWindow3(sink, L"http://127.0.0.1/nieuws/8"));
+  EXPECT_EQ(boxes.Count(), 1);
+}
+
+// What a page may do, as the real control hears it from the site it was given: images, and nothing that runs.
+TEST_F(HostedBrowserTest, TheSiteAnswersTheDownloadControlWithImagesOnlyAndSilence) {
+  TComPtr<IOleObject> object =
+      TComPtr<IWebBrowser2>::Share(browser_->ControlInterface()).As<IOleObject>(IID_IOleObject);
+  ASSERT_TRUE(object);
+  TComPtr<IOleClientSite> site;
+  ASSERT_EQ(object->GetClientSite(site.Put()), S_OK);
+  TComPtr<IDispatch> ambient = site.As<IDispatch>(IID_IDispatch);
+  ASSERT_TRUE(ambient);
+  auto ask = [&](DISPID id, VARIANT& value) {
+    VariantInit(&value);
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    return ambient->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr);
+  };
+  VARIANT value;
+  ASSERT_EQ(ask(DISPID_AMBIENT_DLCONTROL, value), S_OK);
+  EXPECT_EQ(V_VT(&value), VT_I4);
+  EXPECT_EQ(V_I4(&value), DLCTL_DLIMAGES | DLCTL_NO_SCRIPTS | DLCTL_NO_JAVA | DLCTL_NO_RUNACTIVEXCTLS |
+                              DLCTL_NO_DLACTIVEXCTLS | DLCTL_NO_BEHAVIORS | DLCTL_NO_FRAMEDOWNLOAD |
+                              DLCTL_NO_CLIENTPULL | DLCTL_SILENT);
+  // Every other property keeps the control's default.
+  for (DISPID other : {DISPID_AMBIENT_USERMODE, DISPID_AMBIENT_SILENT, DISPID_AMBIENT_USERAGENT, DISPID_VALUE}) {
+    EXPECT_EQ(ask(other, value), DISP_E_MEMBERNOTFOUND) << other;
+  }
+}
+
+// The local disk's zone gets the system browser's lockdown once the process has made a control; read back from
+// urlmon, which is loaded from the system folder as the host loads it.
+TEST_F(WebBrowserTest, MakingTheControlLocksTheLocalMachineZoneDownForTheProcess) {
+  HMODULE urlmon = LoadLibraryExW(L"urlmon.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  ASSERT_NE(urlmon, nullptr);
+  FARPROC proc = GetProcAddress(urlmon, "CoInternetIsFeatureEnabled");
+  auto isEnabled = reinterpret_cast<decltype(&CoInternetIsFeatureEnabled)>(reinterpret_cast<void*>(proc));
+  ASSERT_NE(isEnabled, nullptr);
+  // Alone in its process, as ctest runs it, no control has been made yet and the zone is not locked down.
+  if (testing::UnitTest::GetInstance()->test_to_run_count() == 1) {
+    EXPECT_EQ(isEnabled(FEATURE_LOCALMACHINE_LOCKDOWN, GET_FEATURE_FROM_PROCESS), S_FALSE);
+  }
+  TWebBrowser browser(nullptr);
+  browser.ControlInterface();
+  EXPECT_EQ(isEnabled(FEATURE_LOCALMACHINE_LOCKDOWN, GET_FEATURE_FROM_PROCESS), S_OK);
+  FreeLibrary(urlmon);
 }
 
 TEST_F(WebBrowserTest, ThreadWithoutComponentLibraryCannotCreateTheControl) {
