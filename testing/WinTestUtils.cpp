@@ -5,8 +5,8 @@
 #include "gui/ComPtr.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 
 namespace testing_win {
 
@@ -335,6 +335,16 @@ std::string WinePath(const std::string& unixPath) {
   }
   return path;
 }
+
+TNativeLibrariesFirst::TNativeLibrariesFirst(const std::string& programName, const std::vector<std::string>& libraries)
+    : key_("Software\\Wine\\AppDefaults\\" + programName) {
+  for (const std::string& library : libraries) {
+    RegSetKeyValueA(HKEY_CURRENT_USER, (key_ + "\\DllOverrides").c_str(), library.c_str(), REG_SZ, "native,builtin",
+                    sizeof "native,builtin");
+  }
+}
+
+TNativeLibrariesFirst::~TNativeLibrariesFirst() { RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str()); }
 
 std::string TestProgramDirectory() {
   char path[MAX_PATH] = {};
