@@ -1,5 +1,6 @@
 #include "testing/WinTestUtils.h"
 
+#include <sddl.h>
 #include <wincrypt.h>
 
 #include "gui/ComPtr.h"
@@ -334,6 +335,25 @@ std::string WinePath(const std::string& unixPath) {
     if (c == '/') c = '\\';
   }
   return path;
+}
+
+TReadOnlyFolder::TReadOnlyFolder(const std::string& folder) : folder_(folder) {
+  DWORD size = 0;
+  GetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  own_.resize(size);
+  if (size == 0 || !GetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, own_.data(), size, &size)) return;
+  PSECURITY_DESCRIPTOR readOnly = nullptr;
+  // Everyone: read, list and run; nothing else, and nothing inherited from above.
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;0x1200a9;;;WD)", SDDL_REVISION_1, &readOnly,
+                                                            nullptr)) {
+    return;
+  }
+  applied_ = SetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, readOnly) != FALSE;
+  LocalFree(readOnly);
+}
+
+TReadOnlyFolder::~TReadOnlyFolder() {
+  if (applied_) SetFileSecurityA(folder_.c_str(), DACL_SECURITY_INFORMATION, own_.data());
 }
 
 TNativeLibrariesFirst::TNativeLibrariesFirst(const std::string& programName, const std::vector<std::string>& libraries)
