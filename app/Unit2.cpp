@@ -40,7 +40,8 @@ struct THandleHolder {
 // Whether this process may make files in the folder, as the system judges a create there: the folder's security
 // against the process's own token, in which an administrator's rights count only once elevated. Asking changes
 // nothing on the disk. A folder whose security cannot be read counts as not writable.
-bool MayMakeFilesIn(const std::string& folder) {
+bool MayMakeFilesIn(std::string folder) {
+  if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();  // a drive's root keeps its separator
   const SECURITY_INFORMATION parts =
       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
   DWORD size = 0;

@@ -34,7 +34,9 @@ struct TSystemTLS {
   decltype(&CertFreeCertificateContext) freeCertificateContext = nullptr;
 
   bool Loaded() const {
-    return sspi != nullptr && getCertificateChain != nullptr && verifyCertificateChainPolicy != nullptr &&
+    // The message functions are the table's latest entries; a table that has them has the rest.
+    return sspi != nullptr && sspi->EncryptMessage != nullptr && sspi->DecryptMessage != nullptr &&
+           getCertificateChain != nullptr && verifyCertificateChainPolicy != nullptr &&
            freeCertificateChain != nullptr && freeCertificateContext != nullptr;
   }
 };
