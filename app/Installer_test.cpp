@@ -1,5 +1,7 @@
 // The installer under Wine, made from the loopback-polling build of the program: installed silently for the user
-// and for all users, the installed program started, then removed silently while it runs.
+// and for all users, the installed program started, then removed silently while it runs. Wine runs every program as
+// an elevated administrator and its icacls changes nothing (it only says so on its debug channel), so what another
+// user may write is seen here only as far as the installer makes files and the program chooses its page's folder.
 
 #include <windows.h>
 // After windows.h, which they need.
@@ -7,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <optional>
 #include <string>
 
@@ -65,6 +68,17 @@ std::string ProductVersion(const std::string& program) {
   return std::string(text);
 }
 
+// The manifest the program carries as its resource.
+std::string Manifest(const std::string& program) {
+  HMODULE image = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  HRSRC found = image != nullptr ? FindResourceA(image, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST) : nullptr;
+  std::string text;
+  if (found != nullptr)
+    text.assign(static_cast<const char*>(LockResource(LoadResource(image, found))), SizeofResource(image, found));
+  if (image != nullptr) FreeLibrary(image);
+  return text;
+}
+
 // One way to install: the installer's arguments and where the files, the Start-menu entry and the keys go.
 struct TInstallMode {
   const char* arguments;
@@ -72,6 +86,9 @@ struct TInstallMode {
   const char* programsSub;  // below it
   KNOWNFOLDERID startMenu;
   HKEY root;
+  // Only administrators may write in the program's folder (the test lets this user only read it, as Windows does
+  // for every user outside the administrators), so the page goes into the user's own folder.
+  bool pageInOwnFolder;
 };
 
 void PrintTo(const TInstallMode& mode, std::ostream* out) { *out << "installer /S " << mode.arguments; }
@@ -83,7 +100,15 @@ TEST_P(InstallerTest, InstallsStartsAndUninstallsLeavingNothingBehind) {
   const std::string folder = KnownFolder(mode.programs) + mode.programsSub + "\\" + kName + "\\";
   const std::string entry = KnownFolder(mode.startMenu) + "\\" + kName + ".lnk";
   const std::string program = folder + "Brasko.exe";
+  const std::string ownFolder = KnownFolder(FOLDERID_LocalAppData) + "\\" + kName + "\\";
+  const std::string pageFolder = mode.pageInOwnFolder ? ownFolder : folder;
   ASSERT_FALSE(FileExists(program)) << folder;
+  ASSERT_FALSE(FileExists(ownFolder)) << ownFolder;
+  // An older version's page, which it made writable for every user in an install for all users.
+  if (mode.pageInOwnFolder) {
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    std::ofstream(folder + "htmlAll.html") << "an older version's page";
+  }
 
   TChildProcess setup(TestProgramDirectory() + "installer-test\\" + BRASKO_TEST_SETUP + " /S " + mode.arguments);
   ASSERT_TRUE(setup.Started());
@@ -93,21 +118,32 @@ TEST_P(InstallerTest, InstallsStartsAndUninstallsLeavingNothingBehind) {
     EXPECT_TRUE(FileExists(folder + file)) << folder + file;
   }
   EXPECT_TRUE(FileExists(entry)) << entry;
+  EXPECT_FALSE(FileExists(folder + "htmlAll.html")) << "no page made or left beside the program";
   EXPECT_EQ(ProductVersion(program), BRASKO_VERSION_TEXT);
+  EXPECT_NE(Manifest(program).find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"),
+            std::string::npos);
   EXPECT_EQ(RegistryText(mode.root, kUninstallKey, "DisplayVersion"), std::string(BRASKO_PACKAGE_VERSION));
   EXPECT_EQ(RegistryText(mode.root, kRunKey, kName), "\"" + program + "\"") << "starts at sign-in";
 
-  // The installed program runs: its icon is there and it polls (and writes its page beside itself).
-  TLoopbackFeedServer feed(BRASKO_POLL_TEST_PORT,
-                           [](int, const std::string&) { return TLoopbackFeedServer::OkReply(Feed({7, 6})); });
+  // The installed program runs: its icon is there and it polls, and writes its page where it may.
+  TLoopbackFeedServer feed(BRASKO_POLL_TEST_PORT, [](int, const std::string&) {
+    return TLoopbackFeedServer::OkReply(Feed({7, 6}));
+  });
   TMessageBoxCloser boxes;
+  std::optional<TReadOnlyFolder> onlyAdministratorsWrite;
+  if (mode.pageInOwnFolder) {
+    ASSERT_TRUE(onlyAdministratorsWrite.emplace(folder).Applied());
+  }
   const int iconsBefore = TrayIconCount();
   TChildProcess running(program);
   ASSERT_TRUE(running.Started());
   ASSERT_TRUE(WaitUntil([&] { return TrayIconCount() == iconsBefore + 1; }, 15000));
-  EXPECT_TRUE(WaitUntil([&] { return FileExists(folder + "htmlAll.html") && feed.RequestCount() > 0; }, 15000));
+  EXPECT_TRUE(WaitUntil([&] { return FileExists(pageFolder + "htmlAll.html") && feed.RequestCount() > 0; }, 15000));
+  EXPECT_EQ(ReadFile(pageFolder + "background.jpg"), ReadFile(folder + "background.jpg"));
+  EXPECT_EQ(FileExists(folder + "htmlAll.html"), !mode.pageInOwnFolder) << "a page beside the program";
+  onlyAdministratorsWrite.reset();
 
-  // Removing it ends the running copy first, then takes everything away.
+  // Removing it ends the running copy first, then takes everything away, the user's own page folder too.
   TChildProcess uninstall("\"" + folder + "Uninstall.exe\" /S " + mode.arguments);
   ASSERT_TRUE(uninstall.Started());
   EXPECT_TRUE(running.Wait(30000)) << "the uninstaller ends the running copy";
@@ -117,18 +153,19 @@ TEST_P(InstallerTest, InstallsStartsAndUninstallsLeavingNothingBehind) {
   EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES; }, 30000))
       << folder << " is still there";
   EXPECT_FALSE(FileExists(entry));
+  EXPECT_FALSE(FileExists(ownFolder));
   EXPECT_FALSE(RegistryText(mode.root, kRunKey, kName).has_value());
   EXPECT_FALSE(KeyExists(mode.root, kUninstallKey));
   EXPECT_EQ(boxes.Count(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, InstallerTest,
-    testing::Values(TInstallMode{"", FOLDERID_LocalAppData, "\\Programs", FOLDERID_Programs, HKEY_CURRENT_USER},
-                    TInstallMode{"/AllUsers", FOLDERID_ProgramFiles, "", FOLDERID_CommonPrograms,
-                                 HKEY_LOCAL_MACHINE}),
-    [](const testing::TestParamInfo<TInstallMode>& info) {
-      return std::string(info.param.root == HKEY_CURRENT_USER ? "ForTheUser" : "ForAllUsers");
-    });
+INSTANTIATE_TEST_SUITE_P(Modes, InstallerTest,
+                         testing::Values(TInstallMode{"", FOLDERID_LocalAppData, "\\Programs", FOLDERID_Programs,
+                                                      HKEY_CURRENT_USER, false},
+                                         TInstallMode{"/AllUsers", FOLDERID_ProgramFiles, "", FOLDERID_CommonPrograms,
+                                                      HKEY_LOCAL_MACHINE, true}),
+                         [](const testing::TestParamInfo<TInstallMode>& info) {
+                           return std::string(info.param.root == HKEY_CURRENT_USER ? "ForTheUser" : "ForAllUsers");
+                         });
 
 }  // namespace

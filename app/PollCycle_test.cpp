@@ -45,6 +45,7 @@ class ProgramFolder {
   bool Copied() const { return copied_; }
   std::string Program() const { return temp_.File("Brasko.exe"); }
   std::string Page() const { return temp_.File("htmlAll.html"); }
+  std::string File(const std::string& name) const { return temp_.File(name); }
 
   // The page the program must have written for a feed: what the page builder writes for it on a first poll.
   std::string ExpectedPage(const std::string& feed) const {
@@ -133,8 +134,11 @@ TEST_F(PollCycle, SleepStopsPollingAndTheWakePollsOnceOnANewConnectionAndGoesOn)
 }
 
 // The build that fetches its feed over TLS, from the test server's TLS server, whose certificate authority this test
-// makes trusted in the Wine prefix first.
-TEST(PollCycleOverTLS, SavesThePageByteForByteAndPollsOn) {
+// makes trusted in the Wine prefix first. Beside the program lie files named as the system libraries it uses that
+// the system does not protect by name, each one that fails its load; the program takes its own from the system
+// folder (the common controls through its manifest's assembly), so it polls as if they were not there. shcore is not
+// among them: Wine's own libraries import it, and Wine resolves their imports in the program's folder first too.
+TEST(PollCycleOverTLS, SavesThePageByteForByteAndPollsOnWithFilesOfSystemLibraryNamesBesideIt) {
   TTestServer server;
   if (!server.Found()) GTEST_SKIP() << "runs under ctest, which starts the server";
   ASSERT_TRUE(server.TrustAuthority());
@@ -142,9 +146,15 @@ TEST(PollCycleOverTLS, SavesThePageByteForByteAndPollsOn) {
   server.WriteDocument("flashfeed.dsp", feed);
   ProgramFolder folder("poll-test-tls");
   ASSERT_TRUE(folder.Copied());
+  const std::vector<std::string> libraries = {"wsock32", "secur32", "crypt32", "comctl32"};
+  for (const std::string& library : libraries) {
+    const std::string planted = folder.File(library + ".dll");
+    ASSERT_TRUE(CopyFileA(WinePath(BRASKO_PLANTED_LIBRARY).c_str(), planted.c_str(), FALSE)) << planted;
+  }
+  TNativeLibrariesFirst asOnWindows("Brasko.exe", libraries);
   TChildProcess program(folder.Program());
   ASSERT_TRUE(WaitUntil([&] { return ReadFile(folder.Page()) == folder.ExpectedPage(feed); }, kStartTimeoutMs))
-      << ReadFile(folder.Page());
+      << "exit code " << program.ExitCode() << ", page " << ReadFile(folder.Page());
   EXPECT_EQ(server.Log("GET /flashfeed.dsp", 2).size(), 2u);
   EXPECT_EQ(FindMessageBox(program.Id()), nullptr);
 }

@@ -1,8 +1,13 @@
 #include "app/Unit2.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <vector>
 
 #include "gui/ComObj.h"
 #include "rtl/SysUtils.h"
@@ -23,6 +28,55 @@ constexpr int kSlideOutStep = 10;
 // The page is local and changes on every announcement: no history entry, nothing from or into the cache.
 constexpr int kPageNavigateFlags = kNavNoHistory | kNavNoReadFromCache | kNavNoWriteToCache;
 
+constexpr char kOwnPageFolderName[] = "Brasko tracker";
+
+// Closes a kernel handle at scope exit.
+struct THandleHolder {
+  HANDLE handle = nullptr;
+  ~THandleHolder() {
+    if (handle != nullptr) CloseHandle(handle);
+  }
+};
+
+// Whether this process may make files in the folder, as the system judges a create there: the folder's security
+// against the process's own token, in which an administrator's rights count only once elevated. Asking changes
+// nothing on the disk. A folder whose security cannot be read counts as not writable.
+bool MayMakeFilesIn(std::string folder) {
+  if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();  // a drive's root keeps its separator
+  const SECURITY_INFORMATION parts =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
+  DWORD size = 0;
+  GetFileSecurityA(folder.c_str(), parts, nullptr, 0, &size);
+  std::vector<char> descriptor(size);
+  if (size == 0 || !GetFileSecurityA(folder.c_str(), parts, descriptor.data(), size, &size)) return false;
+  THandleHolder processToken, token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &processToken.handle) ||
+      !DuplicateToken(processToken.handle, SecurityIdentification, &token.handle)) {
+    return false;
+  }
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  PRIVILEGE_SET privileges = {};
+  DWORD privilegesSize = sizeof privileges;
+  DWORD granted = 0;
+  BOOL allowed = FALSE;
+  return AccessCheck(descriptor.data(), token.handle, FILE_ADD_FILE, &mapping, &privileges, &privilegesSize, &granted,
+                     &allowed) &&
+         allowed;
+}
+
+std::optional<std::string> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The user's own folder for the page, below the user's local application data; empty when the system has none.
+std::string OwnPageFolder() {
+  char path[MAX_PATH] = {};
+  if (SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path) != S_OK) return "";
+  return std::string(path) + "\\" + kOwnPageFolderName + "\\";
+}
+
 }  // namespace
 
 bool IsWebAddress(const std::wstring& url) {
@@ -35,6 +89,21 @@ bool IsWebAddress(const std::wstring& url) {
   }
   if (scheme != L"http" && scheme != L"https") return false;
   return std::none_of(url.begin(), url.end(), [](wchar_t c) { return c <= L' ' || c == L'"' || c == 0x7F; });
+}
+
+std::string ChoosePageFolder(const std::string& programFolder, const std::string& ownFolder) {
+  // Where only administrators write (an install for all users), every user's program writing one shared page would
+  // need that page writable by all of them, and then one user could put a script into the page another user's
+  // program shows. Each user's page goes into that user's own folder instead.
+  if (ownFolder.empty() || MayMakeFilesIn(programFolder)) return programFolder;
+  CreateDirectoryA(ownFolder.c_str(), nullptr);
+  // The page's bytes do not change with its folder, so its background goes with it. A copy that fails leaves the
+  // page without its background, nothing worse.
+  const std::string background = programFolder + kPageBackgroundName;
+  const std::optional<std::string> original = FileBytes(background);
+  const std::string copy = ownFolder + kPageBackgroundName;
+  if (original.has_value() && FileBytes(copy) != original) CopyFileA(background.c_str(), copy.c_str(), FALSE);
+  return ownFolder;
 }
 
 TForm2::TForm2(TComponent* owner) : TForm(owner) {
@@ -94,7 +163,11 @@ void TForm2::Notification(TComponent* component, TOperation operation) {
   if (component == Timer2) Timer2 = nullptr;
 }
 
-std::string TForm2::PageFileName() { return ExecutableDirectory() + kPageFileName; }
+std::string TForm2::PageFileName() {
+  // Decided once per run, so the feed processing writes the page where the window looks for it.
+  static const std::string name = ChoosePageFolder(ExecutableDirectory(), OwnPageFolder()) + kPageFileName;
+  return name;
+}
 
 void TForm2::FormShow(TObject* /*Sender*/) {
   // The whole window, caption included, starts just above the screen's top edge.

@@ -10,8 +10,16 @@
 #include "gui/Forms.h"
 #include "gui/WebBrowser.h"
 
-// The page file the window shows: "htmlAll.html" beside the executable.
+// The page file the window shows: "htmlAll.html" beside the executable, or in the user's own folder where the
+// user may not write beside it.
 inline constexpr const char* kPageFileName = "htmlAll.html";
+// The page names its background by its bare name, so it lies beside the page.
+inline constexpr const char* kPageBackgroundName = "background.jpg";
+
+// The folder the page goes in for a program in programFolder: that folder when this process may make files in it
+// (the per-user install, the portable folder, an elevated administrator); otherwise ownFolder, made when missing,
+// with a copy of the program's background when it has none or another one. Folders end with a separator.
+std::string ChoosePageFolder(const std::string& programFolder, const std::string& ownFolder);
 
 class TForm2 : public TForm {
  public:
@@ -32,7 +40,8 @@ class TForm2 : public TForm {
   // One slide-out step of 10 pixels; stops once past the fully hidden position and settles exactly there.
   void Timer2Timer(TObject* Sender);
 
-  // The full path of the page file.
+  // The full path of the page file, chosen by ChoosePageFolder once per run with the user's own folder
+  // "%LOCALAPPDATA%\Brasko tracker".
   static std::string PageFileName();
 
   // Opens a link of the page in the user's default browser, through the shell; only web addresses come here. A test

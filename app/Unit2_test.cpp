@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "gui/ComObj.h"
@@ -534,5 +537,45 @@ TEST_F(Unit2Test, HighDpiScreenScalesTheWindowAndZoomsThePage) {
   RECT controlRect = testing_win::WindowRect(control);
   EXPECT_EQ(controlRect.right - controlRect.left, client.right) << "the page fills the scaled window";
 }
+
+// Where the page goes: beside the program where this user may make files there, otherwise in the user's own folder
+// (made when missing) with the program's background beside it, copied when missing there or different. Deciding
+// leaves nothing beside the program.
+struct TPageFolderCase {
+  const char* name;
+  bool programFolderWritable;
+  const char* ownBackgroundBefore;  // nullptr: the user's own folder is not there yet
+};
+
+void PrintTo(const TPageFolderCase& row, std::ostream* out) { *out << row.name; }
+
+class PageFolderTest : public testing::TestWithParam<TPageFolderCase> {};
+
+TEST_P(PageFolderTest, BesideTheProgramWhereTheUserMayWriteElseInTheUsersOwnFolderWithTheBackground) {
+  const TPageFolderCase& row = GetParam();
+  const std::string background = "the program's background";
+  TTempFolder program, user;
+  std::ofstream(program.File("background.jpg"), std::ios::binary) << background;
+  const std::string own = user.File("Brasko tracker\\");
+  if (row.ownBackgroundBefore != nullptr) {
+    ASSERT_TRUE(CreateDirectoryA(own.c_str(), nullptr));
+    std::ofstream(own + "background.jpg", std::ios::binary) << row.ownBackgroundBefore;
+  }
+  std::optional<testing_win::TReadOnlyFolder> readOnly;
+  if (!row.programFolderWritable) {
+    ASSERT_TRUE(readOnly.emplace(program.File("")).Applied());
+  }
+
+  EXPECT_EQ(ChoosePageFolder(program.File(""), own), row.programFolderWritable ? program.File("") : own);
+  EXPECT_EQ(ReadFile(own + "background.jpg"), row.programFolderWritable ? "" : background);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program.File("")), {}), 1) << "only background.jpg";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PageFolderTest,
+    testing::Values(TPageFolderCase{"WritableProgramFolder", true, nullptr},
+                    TPageFolderCase{"ReadOnlyProgramFolder", false, nullptr},
+                    TPageFolderCase{"ReadOnlyProgramFolderAndAnotherBackground", false, "an older background"}),
+    [](const testing::TestParamInfo<TPageFolderCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

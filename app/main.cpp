@@ -9,6 +9,9 @@
 #include "gui/Forms.h"
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
+  // Every library loaded from here on, by this program or by a system library on its behalf, comes from the system
+  // folder only: the program's own folder may be a downloads folder where anyone's files land.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   // A second start only wakes the copy that runs already.
   if (TForm1::HandOverToRunningCopy()) return 0;
   try {

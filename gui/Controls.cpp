@@ -48,7 +48,9 @@ int ScreenDpi() {
   // The monitor's own value where the system has one (Windows 8.1 on); before that the one value of the system.
   using TGetDpiForMonitor = HRESULT(WINAPI*)(HMONITOR monitor, int kind, UINT* x, UINT* y);
   static const auto getDpiForMonitor = [] {
-    HMODULE shcore = LoadLibraryA("shcore.dll");  // stays loaded for the life of the program
+    // From the system folder only (before Windows 8.1 there is none, and a bare name would take one from the
+    // program's folder); it stays loaded for the life of the program.
+    HMODULE shcore = LoadLibraryExA("shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     return shcore ? reinterpret_cast<TGetDpiForMonitor>(
                         reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
                   : nullptr;

@@ -1,6 +1,10 @@
 // The TLS session on Windows' own TLS (Schannel, through SSPI): nothing ships with the program. The server's chain is
 // checked by the system against its trusted roots and the name against the host; the protocol versions are those
 // the system offers.
+//
+// Neither library is one the system protects by name, so both are loaded from the system folder, not imported: an
+// import is resolved before any of the program's code runs, and would take a file of that name from the program's
+// own folder first. They are loaded by the first handshake, so a run that never speaks TLS never loads them.
 #define SECURITY_WIN32
 #include <windows.h>
 // After windows.h, which they build on.
@@ -20,6 +24,45 @@
 
 namespace {
 
+// The functions of the system's TLS (through its security interface's table) and certificate libraries. Loaded once,
+// by the first call, and kept for the rest of the run: sessions of any lifetime call into them.
+struct TSystemTLS {
+  const SecurityFunctionTableA* sspi = nullptr;
+  decltype(&CertGetCertificateChain) getCertificateChain = nullptr;
+  decltype(&CertVerifyCertificateChainPolicy) verifyCertificateChainPolicy = nullptr;
+  decltype(&CertFreeCertificateChain) freeCertificateChain = nullptr;
+  decltype(&CertFreeCertificateContext) freeCertificateContext = nullptr;
+
+  bool Loaded() const {
+    // The message functions are the table's latest entries; a table that has them has the rest.
+    return sspi != nullptr && sspi->EncryptMessage != nullptr && sspi->DecryptMessage != nullptr &&
+           getCertificateChain != nullptr && verifyCertificateChainPolicy != nullptr &&
+           freeCertificateChain != nullptr && freeCertificateContext != nullptr;
+  }
+};
+
+template <class Proc>
+void FindIn(HMODULE module, Proc& proc, const char* name) {
+  if (module != nullptr) proc = reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+const TSystemTLS& SystemTLS() {
+  static const TSystemTLS tls = [] {
+    TSystemTLS found;
+    HMODULE security = LoadLibraryExA("secur32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE certificates = LoadLibraryExA("crypt32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    INIT_SECURITY_INTERFACE_A initSecurityInterface = nullptr;
+    FindIn(security, initSecurityInterface, "InitSecurityInterfaceA");
+    if (initSecurityInterface != nullptr) found.sspi = initSecurityInterface();
+    FindIn(certificates, found.getCertificateChain, "CertGetCertificateChain");
+    FindIn(certificates, found.verifyCertificateChainPolicy, "CertVerifyCertificateChainPolicy");
+    FindIn(certificates, found.freeCertificateChain, "CertFreeCertificateChain");
+    FindIn(certificates, found.freeCertificateContext, "CertFreeCertificateContext");
+    return found;
+  }();
+  return tls;
+}
+
 constexpr size_t kReceiveChunk = 16 * 1024 + 512;  // one TLS record with its framing
 constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                 ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
@@ -30,28 +73,29 @@ struct TOutToken {
   SecBuffer buffer{0, SECBUFFER_TOKEN, nullptr};
   SecBufferDesc desc{SECBUFFER_VERSION, 1, &buffer};
   ~TOutToken() {
-    if (buffer.pvBuffer != nullptr) FreeContextBuffer(buffer.pvBuffer);
+    if (buffer.pvBuffer != nullptr) SystemTLS().sspi->FreeContextBuffer(buffer.pvBuffer);
   }
 };
 
 class TIdTLSSessionSchannel final : public TIdTLSSession {
  public:
   ~TIdTLSSessionSchannel() override {
-    if (haveContext_) DeleteSecurityContext(&context_);
-    if (haveCredentials_) FreeCredentialsHandle(&credentials_);
+    if (haveContext_) Sspi().DeleteSecurityContext(&context_);
+    if (haveCredentials_) Sspi().FreeCredentialHandle(&credentials_);
   }
 
   void Handshake(TIdSocketHandle& socket, const std::string& host, int timeoutMs) override {
     socket_ = &socket;
     host_ = host;
     handshakeTimeoutMs_ = timeoutMs;
+    if (!SystemTLS().Loaded()) Fail();
     SCHANNEL_CRED settings = {};
     settings.dwVersion = SCHANNEL_CRED_VERSION;
     // The chain is checked below, where its verdict can be told to the user.
     settings.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
     TimeStamp expiry;
-    if (AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, &settings,
-                                  nullptr, nullptr, &credentials_, &expiry) != SEC_E_OK) {
+    if (Sspi().AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
+                                         &settings, nullptr, nullptr, &credentials_, &expiry) != SEC_E_OK) {
       Fail();
     }
     haveCredentials_ = true;
@@ -65,7 +109,7 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
     }
     if (status != SEC_E_OK) Fail();
     CheckCertificate();
-    if (QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK) Fail();
+    if (Sspi().QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK) Fail();
   }
 
   bool Pending() override {
@@ -100,7 +144,7 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
                             {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + piece},
                             {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc desc{SECBUFFER_VERSION, 4, parts};
-      if (EncryptMessage(&context_, 0, &desc, 0) != SEC_E_OK) GStack()->RaiseSocketError(Id_WSAECONNRESET);
+      if (Sspi().EncryptMessage(&context_, 0, &desc, 0) != SEC_E_OK) GStack()->RaiseSocketError(Id_WSAECONNRESET);
       const size_t total = parts[0].cbBuffer + parts[1].cbBuffer + parts[2].cbBuffer;
       if (!SendAll(record.data(), total)) return Id_SOCKET_ERROR;
       sent += piece;
@@ -113,16 +157,19 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
     DWORD token = SCHANNEL_SHUTDOWN;
     SecBuffer part{sizeof token, SECBUFFER_TOKEN, &token};
     SecBufferDesc desc{SECBUFFER_VERSION, 1, &part};
-    if (ApplyControlToken(&context_, &desc) != SEC_E_OK) return;
+    if (Sspi().ApplyControlToken(&context_, &desc) != SEC_E_OK) return;
     TOutToken out;
     ULONG flags = 0;
     TimeStamp expiry;
-    InitializeSecurityContextA(&credentials_, &context_, nullptr, kContextFlags, 0, 0, nullptr, 0, nullptr,
-                               &out.desc, &flags, &expiry);
+    Sspi().InitializeSecurityContextA(&credentials_, &context_, nullptr, kContextFlags, 0, 0, nullptr, 0, nullptr,
+                                      &out.desc, &flags, &expiry);
     if (out.buffer.pvBuffer != nullptr) SendAll(static_cast<char*>(out.buffer.pvBuffer), out.buffer.cbBuffer);
   }
 
  private:
+  // Only after the handshake found the libraries loaded.
+  static const SecurityFunctionTableA& Sspi() { return *SystemTLS().sspi; }
+
   [[noreturn]] void Fail(const char* text = IdResourceStrings::RSTLSFailed) const {
     throw EIdTLSError(Format(text, host_.c_str()));
   }
@@ -139,7 +186,7 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
     TOutToken out;
     ULONG flags = 0;
     TimeStamp expiry;
-    SECURITY_STATUS status = InitializeSecurityContextA(
+    SECURITY_STATUS status = Sspi().InitializeSecurityContextA(
         &credentials_, haveContext_ ? &context_ : nullptr, const_cast<char*>(host_.c_str()), kContextFlags, 0, 0,
         input != nullptr ? &inDesc : nullptr, 0, haveContext_ ? nullptr : &context_, &out.desc, &flags, &expiry);
     if (!haveContext_ && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)) haveContext_ = true;
@@ -166,7 +213,7 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
                             {0, SECBUFFER_EMPTY, nullptr},
                             {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc desc{SECBUFFER_VERSION, 4, parts};
-      SECURITY_STATUS status = DecryptMessage(&context_, &desc, 0, nullptr);
+      SECURITY_STATUS status = Sspi().DecryptMessage(&context_, &desc, 0, nullptr);
       if (status == SEC_E_INCOMPLETE_MESSAGE) return 0;
       if (status == SEC_I_CONTEXT_EXPIRED) {
         incoming_.clear();
@@ -207,7 +254,7 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
   // The system's verdict on the server's chain for this host, as a reason the user can read.
   void CheckCertificate() {
     PCCERT_CONTEXT certificate = nullptr;
-    if (QueryContextAttributesA(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
+    if (Sspi().QueryContextAttributesA(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
         certificate == nullptr) {
       Fail(IdResourceStrings::RSTLSNotTrusted);
     }
@@ -215,8 +262,8 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
       PCCERT_CONTEXT context;
       PCCERT_CHAIN_CONTEXT chain = nullptr;
       ~TCertificate() {
-        if (chain != nullptr) CertFreeCertificateChain(chain);
-        CertFreeCertificateContext(context);
+        if (chain != nullptr) SystemTLS().freeCertificateChain(chain);
+        SystemTLS().freeCertificateContext(context);
       }
     } held{certificate};
     LPSTR serverUsage[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
@@ -225,8 +272,8 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
     chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
     chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = serverUsage;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
-                                 &held.chain)) {
+    if (!SystemTLS().getCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
+                                         &held.chain)) {
       Fail(IdResourceStrings::RSTLSNotTrusted);
     }
     std::wstring name = AnsiToWideText(host_);
@@ -239,16 +286,17 @@ class TIdTLSSessionSchannel final : public TIdTLSSession {
     policy.pvExtraPolicyPara = &ssl;
     CERT_CHAIN_POLICY_STATUS verdict = {};
     verdict.cbSize = sizeof verdict;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, held.chain, &policy, &verdict)) {
+    if (!SystemTLS().verifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, held.chain, &policy, &verdict)) {
       Fail(IdResourceStrings::RSTLSNotTrusted);
     }
     // The chain's own trust bits as well: a chain that ends at no known root must not pass on a policy check that
     // looked only at the root it did find. Revocation is not asked for.
-    const DWORD chainErrors = held.chain->TrustStatus.dwErrorStatus &
-                              ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
+    const DWORD chainErrors =
+        held.chain->TrustStatus.dwErrorStatus &
+        ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
     if (verdict.dwError == 0 && chainErrors != 0) {
       verdict.dwError = (chainErrors & CERT_TRUST_IS_NOT_TIME_VALID) != 0 ? static_cast<DWORD>(CERT_E_EXPIRED)
-                                                                           : static_cast<DWORD>(CERT_E_UNTRUSTEDROOT);
+                                                                          : static_cast<DWORD>(CERT_E_UNTRUSTEDROOT);
     }
     switch (static_cast<HRESULT>(verdict.dwError)) {
       case S_OK:

@@ -143,7 +143,8 @@ std::unique_ptr<TIdStack> NewPlatformStack() { return std::make_unique<TIdStackW
 
 TIdStackWinsock::TIdStackWinsock(const std::string& libraryName) : library_(std::make_unique<Library>()) {
   Library& lib = *library_;
-  lib.module = ::LoadLibraryA(libraryName.c_str());
+  // From the system folder only: a file of that name beside the program must never be the one that runs.
+  lib.module = ::LoadLibraryExA(libraryName.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (lib.module == nullptr) throw EIdStackCanNotLoadWinsock(Format(RSStackCanNotLoad, libraryName.c_str()));
 
   for (const char* name : kRequiredEntryPoints) {

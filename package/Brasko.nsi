@@ -3,7 +3,9 @@
 ;            -DRUNNING_COPY="Brasko tracker <site>" -DOUTFILE=... package/Brasko.nsi
 ; It installs for the current user by default, under the user's own programs folder, where the program can write its
 ; page file beside itself; /AllUsers (or the choice on the first page, for an administrator) installs under Program
-; Files for every user, with the page file made writable for the users group. /S runs it without a window.
+; Files for every user, where nothing is writable for users, and each user's program keeps its page in that user's
+; own folder. /S runs it without a window. The installer may run elevated from a downloads folder: the system tools
+; it starts are named by their full path, and the program it offers to start is started as the signed-in user.
 
 Unicode true
 !if "${ARCH}" == "win64"
@@ -44,7 +46,8 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
-!define MUI_FINISHPAGE_RUN "$INSTDIR\Brasko.exe"
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_FUNCTION StartAsSignedInUser
 !define MUI_FINISHPAGE_RUN_TEXT "Start ${NAME} now"
 
 !insertmacro MUI_PAGE_LICENSE "${LICENSE}"
@@ -88,6 +91,12 @@ FunctionEnd
 !insertmacro END_RUNNING_COPY ""
 !insertmacro END_RUNNING_COPY "un."
 
+; "Start now" asks the desktop's shell to start the program: the shell runs as the signed-in user without
+; elevation, while this installer may run elevated, and a program it started itself would be elevated too.
+Function StartAsSignedInUser
+  Exec '"$WINDIR\explorer.exe" "$INSTDIR\Brasko.exe"'
+FunctionEnd
+
 Function .onInit
   !if "${ARCH}" == "win64"
     ${IfNot} ${RunningX64}
@@ -115,13 +124,15 @@ Section "${NAME}" SectionProgram
   File "/oname=ReadMe.txt" "${README}"
   File "/oname=License.txt" "${LICENSE}"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
-  ; The program writes its page beside itself. Under Program Files only administrators may write there, so an
-  ; install for all users makes that one file writable for every user, and nothing else.
+  ; An older version made the page here writable for every user, so that one user could change the page another
+  ; user's program shows. Each user's program now keeps its page in that user's own folder; the old one goes, and
+  ; its permissions are put back first, so that a copy still in use (removed only at the next restart) is no longer
+  ; writable for anyone but administrators in the meantime.
   ${If} $MultiUser.InstallMode == "AllUsers"
-    FileOpen $0 "$INSTDIR\htmlAll.html" w
-    FileClose $0
-    nsExec::Exec 'icacls "$INSTDIR\htmlAll.html" /grant *S-1-5-32-545:M'
+  ${AndIf} ${FileExists} "$INSTDIR\htmlAll.html"
+    nsExec::Exec '"$SYSDIR\icacls.exe" "$INSTDIR\htmlAll.html" /reset'
     Pop $0
+    Delete /REBOOTOK "$INSTDIR\htmlAll.html"
   ${EndIf}
   CreateShortCut "$SMPROGRAMS\${NAME}.lnk" "$INSTDIR\Brasko.exe"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${NAME}"
@@ -151,6 +162,12 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${NAME}.lnk"
   DeleteRegValue SHCTX "${RUN_KEY}" "${NAME}"
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+  ; The page the program kept in the user's own folder where it could not write beside itself: the removing user's
+  ; (other users' folders are theirs). SHCTX follows this context too, so it changes only after the keys have gone.
+  SetShellVarContext current
+  Delete "$LOCALAPPDATA\${NAME}\htmlAll.html"
+  Delete "$LOCALAPPDATA\${NAME}\background.jpg"
+  RMDir "$LOCALAPPDATA\${NAME}"
   Delete "$INSTDIR\Brasko.exe"
   Delete "$INSTDIR\background.jpg"
   Delete "$INSTDIR\htmlAll.html"

@@ -1,12 +1,13 @@
 #include "testing/WinTestUtils.h"
 
+#include <sddl.h>
 #include <wincrypt.h>
 
 #include "gui/ComPtr.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 
 namespace testing_win {
 
@@ -335,6 +336,35 @@ std::string WinePath(const std::string& unixPath) {
   }
   return path;
 }
+
+TReadOnlyFolder::TReadOnlyFolder(const std::string& folder) : folder_(folder) {
+  DWORD size = 0;
+  GetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  own_.resize(size);
+  if (size == 0 || !GetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, own_.data(), size, &size)) return;
+  PSECURITY_DESCRIPTOR readOnly = nullptr;
+  // Everyone: read, list and run; nothing else, and nothing inherited from above.
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;0x1200a9;;;WD)", SDDL_REVISION_1, &readOnly,
+                                                            nullptr)) {
+    return;
+  }
+  applied_ = SetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, readOnly) != FALSE;
+  LocalFree(readOnly);
+}
+
+TReadOnlyFolder::~TReadOnlyFolder() {
+  if (applied_) SetFileSecurityA(folder_.c_str(), DACL_SECURITY_INFORMATION, own_.data());
+}
+
+TNativeLibrariesFirst::TNativeLibrariesFirst(const std::string& programName, const std::vector<std::string>& libraries)
+    : key_("Software\\Wine\\AppDefaults\\" + programName) {
+  for (const std::string& library : libraries) {
+    RegSetKeyValueA(HKEY_CURRENT_USER, (key_ + "\\DllOverrides").c_str(), library.c_str(), REG_SZ, "native,builtin",
+                    sizeof "native,builtin");
+  }
+}
+
+TNativeLibrariesFirst::~TNativeLibrariesFirst() { RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str()); }
 
 std::string TestProgramDirectory() {
   char path[MAX_PATH] = {};

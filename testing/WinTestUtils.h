@@ -135,6 +135,37 @@ bool TrustTestAuthority(const std::string& pemFile);
 // The Windows path of a Unix path, through Wine's drive Z:.
 std::string WinePath(const std::string& unixPath);
 
+// Lets every user only read and list the folder, as Program Files is for a user outside the administrators (and for
+// an administrator's programs until elevated); the folder's own permissions come back at scope exit. Wine keeps
+// them as the folder's Unix mode and reports them from it; root may still write there.
+class TReadOnlyFolder {
+ public:
+  explicit TReadOnlyFolder(const std::string& folder);
+  ~TReadOnlyFolder();
+  TReadOnlyFolder(const TReadOnlyFolder&) = delete;
+  TReadOnlyFolder& operator=(const TReadOnlyFolder&) = delete;
+  bool Applied() const { return applied_; }
+
+ private:
+  std::string folder_;
+  std::vector<char> own_;
+  bool applied_ = false;
+};
+
+// Makes programs of that file name in this Wine prefix take the named libraries from the first folder that has a
+// file of that name, the program's own first, as Windows does; Wine takes its own copies first otherwise. Undone at
+// scope exit.
+class TNativeLibrariesFirst {
+ public:
+  TNativeLibrariesFirst(const std::string& programName, const std::vector<std::string>& libraries);
+  ~TNativeLibrariesFirst();
+  TNativeLibrariesFirst(const TNativeLibrariesFirst&) = delete;
+  TNativeLibrariesFirst& operator=(const TNativeLibrariesFirst&) = delete;
+
+ private:
+  std::string key_;
+};
+
 // The directory of the running test program, with a trailing separator.
 std::string TestProgramDirectory();
 
