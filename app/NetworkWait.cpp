@@ -21,19 +21,3 @@ TConnectivity InternetConnectivity() {
              ? TConnectivity::cnInternet
              : TConnectivity::cnNone;
 }
-
-void TNetworkWait::Begin(uint32_t boundMs, uint32_t unknownGraceMs) {
-  waiting_ = true;
-  startMs_ = GetTickCount64();
-  boundMs_ = boundMs;
-  unknownGraceMs_ = unknownGraceMs;
-}
-
-bool TNetworkWait::Over() {
-  if (!waiting_) return true;
-  const uint64_t waited = GetTickCount64() - startMs_;
-  const TConnectivity connectivity = InternetConnectivity();
-  waiting_ = connectivity != TConnectivity::cnInternet && waited < boundMs_ &&
-             !(connectivity == TConnectivity::cnUnknown && waited >= unknownGraceMs_);
-  return !waiting_;
-}

@@ -37,7 +37,7 @@ function(brasko_poll_test_variant name scheme host folder)
   # Ahead of every other include folder, so this copy of BraskoConfig.h is the one Unit1.cpp sees.
   target_include_directories(brasko_app_win_${name} BEFORE PRIVATE ${CMAKE_BINARY_DIR}/generated-${folder})
   target_link_libraries(brasko_app_win_${name} PUBLIC brasko_unit2 brasko_tray brasko_gui brasko_net
-                        brasko_network_wait)
+                        brasko_network_wait brasko_poll_schedule)
   add_executable(Brasko_${name} WIN32 main.cpp Brasko.rc)
   target_link_libraries(Brasko_${name} PRIVATE brasko_app_win_${name})
   set_target_properties(Brasko_${name} PROPERTIES OUTPUT_NAME Brasko

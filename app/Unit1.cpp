@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "BraskoConfig.h"
+#include "app/NetworkWait.h"
 #include "app/Unit2.h"
 
 TForm1* Form1 = nullptr;
@@ -20,12 +21,6 @@ constexpr unsigned kOneShotIntervalMs = 1;
 // How long a second copy looks for the first one's window, which may still be starting.
 constexpr int kFindRunningCopyMs = 10000;
 constexpr int kFindRunningCopyStepMs = 50;
-// The first poll comes as soon as the message loop runs.
-constexpr unsigned kFirstPollIntervalMs = 1;
-// While a poll waits for the network, it looks this often.
-constexpr unsigned kNetworkCheckMs = 1000;
-// After a wake on a system that cannot tell whether there is a network, the poll gives it this long to come back.
-constexpr uint32_t kUnknownNetworkGraceMs = 10000;
 // A poll's whole fetch, however the site paces its bytes, ends within this: a server (or anyone on the path of a
 // plain HTTP fetch) cannot hold the program's only thread, and so its tray menu, for longer.
 constexpr int kFetchTimeLimitMs = 4 * kReadTimeoutMs;
@@ -52,9 +47,29 @@ UINT ExitRequestMessage() {
   static const UINT message = RegisterWindowMessageA((RunningCopyName() + " exit").c_str());
   return message;
 }
+
+// Tells the schedule that the poll failed unless it was told that the poll succeeded: whatever the fetch or the
+// processing throws goes on to the default handler's box, and the schedule learns of it on the way.
+class TPollUnderWay {
+ public:
+  explicit TPollUnderWay(TPollSchedule& schedule) : schedule_(schedule) {}
+  TPollUnderWay(const TPollUnderWay&) = delete;
+  TPollUnderWay& operator=(const TPollUnderWay&) = delete;
+  ~TPollUnderWay() {
+    if (!ended_) schedule_.PollFailed();
+  }
+  TPollDecision Succeeded() {
+    ended_ = true;
+    return schedule_.PollSucceeded();
+  }
+
+ private:
+  TPollSchedule& schedule_;
+  bool ended_ = false;
+};
 }  // namespace
 
-TForm1::TForm1(TComponent* owner) : TForm(owner) {
+TForm1::TForm1(TComponent* owner) : TForm(owner), schedule_(kPollPeriodMs, kNetworkWaitMs) {
   // The form description: values and components in their order, then the after-loading calls.
   BeginLoading();
   SetBounds(kDesignLeft, kDesignTop, kDesignWidth, kDesignHeight);
@@ -67,11 +82,9 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
 
   Timer1 = new TTimer(this);
   Timer1->SetName("Timer1");
-  Timer1->SetInterval(kFirstPollIntervalMs);
-  Timer1->SetEnabled(true);
+  // The schedule's start arms the timer for its first tick (interval 1, enabled).
+  CarryOut(schedule_.Start(GetTickCount64()));
   Timer1->SetOnTimer([this](TObject* sender) { Timer1Timer(sender); });
-  // Started at sign-in, the program may come up before the network: the first poll then waits for it.
-  networkWait_.Begin(kNetworkWaitMs, 0);
 
   IdHTTP1 = new TIdHTTP(this);
   IdHTTP1->SetName("IdHTTP1");
@@ -163,24 +176,28 @@ LRESULT TForm1::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void TForm1::PowerBroadcast(WPARAM event) {
   if (Timer1 == nullptr || IdHTTP1 == nullptr) return;
-  if (event == PBT_APMSUSPEND && !asleep_) {
-    asleep_ = true;
-    // Only an armed cycle polls again after the wake; a poll under way decides for itself when it ends, and a
-    // stopped cycle stays stopped.
-    pollAfterWake_ = Timer1->Enabled();
-    Timer1->SetEnabled(false);
-    // No close the server sends reaches a sleeping machine, and after the sleep its idle limit has long run out.
-    // A poll under way has its fetch behind it (the notice can only come in the slide-out's loop), so closing the
-    // connection interrupts nothing.
-    IdHTTP1->Disconnect();
+  if (event == PBT_APMSUSPEND) {
+    CarryOut(schedule_.Suspend());
   } else if (event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMESUSPEND) {
-    // A wake the user starts brings both notices; only the first finds a poll to arm.
-    asleep_ = false;
-    if (!std::exchange(pollAfterWake_, false)) return;
-    // The network comes back some seconds after the machine (Wi-Fi reconnects): the poll waits for it.
-    networkWait_.Begin(kNetworkWaitMs, kUnknownNetworkGraceMs);
-    Timer1->SetInterval(kFirstPollIntervalMs);
-    Timer1->SetEnabled(true);
+    CarryOut(schedule_.Resume(GetTickCount64()));
+  }
+}
+
+void TForm1::CarryOut(const TPollDecision& decision) {
+  switch (decision.action) {
+    case TPollAction::paNothing:
+      break;
+    case TPollAction::paPoll:
+      Poll(decision.intervalMs);
+      break;
+    case TPollAction::paArmTimer:
+      Timer1->SetInterval(decision.intervalMs);
+      Timer1->SetEnabled(true);
+      break;
+    case TPollAction::paCloseConnection:
+      Timer1->SetEnabled(false);
+      IdHTTP1->Disconnect();
+      break;
   }
 }
 
@@ -230,27 +247,24 @@ void TForm1::Exit1Click(TObject* /*Sender*/) { Halt(0); }
 std::string TForm1::FeedUrl() { return std::string(kSiteScheme) + "://" + std::string(kSiteHost) + "/flashfeed.dsp"; }
 
 void TForm1::Timer1Timer(TObject* /*Sender*/) {
-  if (!networkWait_.Over()) {
-    // No way to the site yet: look again a moment later, until there is one or the wait's bound has passed.
-    Timer1->SetInterval(kNetworkCheckMs);
-    return;
-  }
-  // The timer is off while a poll runs, so a slow fetch never overlaps the next tick; the period counts from the
-  // end of one poll to the start of the next. Nothing here catches: a failed poll leaves the timer off and its
-  // exception goes to the default handler, which shows it once.
-  Timer1->SetInterval(kPollPeriodMs);
+  // Each answer makes a new object of the system's network list: asked only while the schedule waits for it.
+  const TConnectivity network = schedule_.WaitsForNetwork() ? InternetConnectivity() : TConnectivity::cnUnknown;
+  CarryOut(schedule_.Tick(GetTickCount64(), network));
+}
+
+void TForm1::Poll(unsigned intervalMs) {
+  TPollUnderWay poll(schedule_);
+  // The timer is off while a poll runs, and comes on again only after a poll that succeeded. Nothing here catches:
+  // a failed poll's exception goes to the default handler, which shows it once.
+  Timer1->SetInterval(intervalMs);
   Timer1->SetEnabled(false);
   std::string text = IdHTTP1->Get(FeedUrl());
   ProcessFeed(std::move(text));
+  const TPollDecision next = poll.Succeeded();
   // Processing may have run a nested message loop (the notification window's slide-out), in which anything could
-  // happen, the system's sleep notice included: re-read what the next step relies on.
+  // happen, the system's sleep notice included: the schedule has heard of it, and the timer may be gone.
   if (Timer1 == nullptr) return;
-  if (asleep_) {
-    // The system went to sleep during this poll: the wake arms the next one.
-    pollAfterWake_ = true;
-  } else {
-    Timer1->SetEnabled(true);
-  }
+  CarryOut(next);
 }
 
 void TForm1::ProcessFeed(std::string text) { feedProcessor_->ProcessFeed(std::move(text)); }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/FeedProcessor.h"
-#include "app/NetworkWait.h"
+#include "app/PollSchedule.h"
 #include "app/Unit2.h"
 #include "gui/ExtCtrls.h"
 #include "gui/Forms.h"
@@ -44,9 +44,9 @@ class TForm1 : public TForm {
   void Configuratie1Click(TObject* Sender);
   // "Exit": ends the program at once with exit code 0.
   void Exit1Click(TObject* Sender);
-  // One poll: fetches the feed and processes it, then arms the timer for the next poll. A failure leaves the timer
-  // off for the rest of the run; its message reaches the default handler's message box. A poll that waits for the
-  // network (after start or a wake) only looks whether it is there.
+  // A tick of the poll timer: polls when the schedule says so (fetches the feed and processes it, then arms the timer
+  // for the next poll). A failure leaves the timer off for the rest of the run; its message reaches the default
+  // handler's message box. While the schedule waits for the network, the tick only looks whether it is there.
   void Timer1Timer(TObject* Sender);
   // Turns one fetched feed into the page file and announces a newer item in the notification window.
   void ProcessFeed(std::string text);
@@ -64,17 +64,16 @@ class TForm1 : public TForm {
   LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  // The system's sleep and wake notices: sleep stops an armed cycle and closes the kept connection; the wake arms
-  // it again, for a poll once the network is back.
+  // The system's sleep and wake notices, for the schedule.
   void PowerBroadcast(WPARAM event);
+  // What the schedule decided, done with the poll timer and the HTTP client.
+  void CarryOut(const TPollDecision& decision);
+  // One poll, the timer's interval for afterwards set first.
+  void Poll(unsigned intervalMs);
 
   TForm2Notifier notificationWindow_;
-  // The first poll, and the first after a wake, wait for the network when Windows reports none.
-  TNetworkWait networkWait_;
-  // Between the system's sleep notice and its wake notice.
-  bool asleep_ = false;
-  // The cycle was armed when the system went to sleep, or a poll ended during the sleep: the wake arms it again.
-  bool pollAfterWake_ = false;
+  // When to poll: the first poll, and the first after a wake, wait for the network when Windows reports none.
+  TPollSchedule schedule_;
   // Holds the last shown id for the whole run.
   std::unique_ptr<TFeedProcessor> feedProcessor_;
 };
