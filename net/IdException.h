@@ -180,7 +180,7 @@ class EIdMaxLineLengthExceeded : public EIdTCPConnectionError {
   using EIdTCPConnectionError::EIdTCPConnectionError;
 };
 // The exchange reached its deadline: the reply (or the connection it needs) took longer than it was given in all.
-// Whatever of it is still on its way would be read out of step, so the socket is dropped first.
+// Whatever of it is still on its way would be read out of step, so the socket is closed first.
 class EIdReplyTimeout : public EIdTCPConnectionError {
  public:
   using EIdTCPConnectionError::EIdTCPConnectionError;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "net/IdChunkedBody.h"
 #include "net/IdGlobalProtocols.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdSSLIOHandlerSocket.h"
@@ -44,31 +45,6 @@ const char* MethodWord(TIdHTTPMethod method) {
 // Methods whose request may go to the server twice with the effect of once.
 bool IsIdempotent(TIdHTTPMethod method) {
   return method == hmGet || method == hmHead || method == hmOptions || method == hmTrace;
-}
-
-// A chunk-size line: the text before its first space, read as a hexadecimal number (digits only, either case, at
-// most 32 bits taken as signed). Anything unreadable is 0, which ends the body; so is a size that reads as negative.
-int32_t ChunkSize(const std::string& line) {
-  const std::string digits = line.substr(0, line.find(' '));
-  if (digits.empty()) return 0;
-  uint32_t value = 0;
-  int significant = 0;
-  for (char c : digits) {
-    uint32_t digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<uint32_t>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<uint32_t>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<uint32_t>(c - 'A' + 10);
-    } else {
-      return 0;
-    }
-    if (significant > 0 || digit != 0) ++significant;
-    if (significant > 8) return 0;
-    value = (value << 4) | digit;
-  }
-  return static_cast<int32_t>(value);
 }
 
 // The in-memory stream behind the text form of Get: its bytes are a std::string from the start, so the body is
@@ -141,6 +117,17 @@ class TBodyStream final : public TStream {
   int64_t position_ = 0;
 };
 
+// A chunked body's bytes as the connection gives them.
+class TConnectionChunks final : public TIdChunkSource {
+ public:
+  explicit TConnectionChunks(TIdTCPConnection& connection) : connection_(connection) {}
+  std::string ReadLine() override { return connection_.ReadLine(); }
+  void ReadToStream(TStream& stream, int64_t count) override { connection_.ReadToStream(stream, count); }
+
+ private:
+  TIdTCPConnection& connection_;
+};
+
 std::unique_ptr<TIdAuthentication> MakeBasicAuthentication() { return std::make_unique<TIdBasicAuthentication>(); }
 
 }  // namespace
@@ -206,22 +193,13 @@ void TIdHTTPProtocol::BuildAndSendRequest() {
     if (!cookies.empty()) raw.SetValues("Cookie", cookies);
   }
 
-  const char* word = MethodWord(request.Method());
-  // The request head collects in the write buffer and leaves in one send.
-  owner_->BeginBufferedWrite();
-  try {
-    owner_->WriteLine(std::string(word) + request.URL() + " HTTP/" +
-                      (owner_->ProtocolVersion() == pv1_0 ? "1.0" : "1.1"));
-    for (int i = 0; i < raw.Count(); ++i) {
-      if (!raw[i].empty()) owner_->WriteLine(raw[i]);
-    }
-    owner_->WriteLine();
-  } catch (...) {
-    owner_->ClearBufferedWrite();
-    owner_->EndBufferedWrite();
-    throw;
+  // The request head leaves in one send.
+  std::string head = std::string(MethodWord(request.Method())) + request.URL() + " HTTP/" +
+                     (owner_->ProtocolVersion() == pv1_0 ? "1.0" : "1.1") + "\r\n";
+  for (int i = 0; i < raw.Count(); ++i) {
+    if (!raw[i].empty()) head += raw[i] + "\r\n";
   }
-  owner_->EndBufferedWrite();
+  owner_->WriteText(head + "\r\n");
 }
 
 void TIdHTTPProtocol::RetrieveHeaders() {
@@ -265,9 +243,8 @@ void TIdHTTPProtocol::RaiseBodyTooLarge() {
   throw EIdHTTPBodyTooLarge(RSHTTPBodyTooLarge);
 }
 
-void TIdHTTPProtocol::ReadResult() {
+void TIdHTTPProtocol::ReadResult(TStream* stream) {
   TIdHTTPResponse& response = *response_;
-  TStream* stream = response.ContentStream();
   if (stream == nullptr) return;
   // A body is refused as soon as it is known to be too long: by its announced length before a byte of it is read,
   // by its chunks and by what arrived before the close as they come.
@@ -285,16 +262,8 @@ void TIdHTTPProtocol::ReadResult() {
   }
   if (response.RawHeaders().Values("Transfer-Encoding").find("chunked") != std::string::npos) {
     owner_->ReportStatus(stText, RSHTTPChunkStarted);
-    int64_t left = cap;
-    int32_t size = ChunkSize(owner_->ReadLine());
-    while (size > 0) {
-      if (size > left) RaiseBodyTooLarge();
-      left -= size;
-      owner_->ReadToStream(*stream, size);
-      owner_->ReadLine();  // the line end after the chunk's bytes
-      size = ChunkSize(owner_->ReadLine());
-    }
-    owner_->ReadLine();  // the line end after the last chunk
+    TConnectionChunks chunks(*owner_);
+    if (!ReadChunkedBody(chunks, *stream, cap)) RaiseBodyTooLarge();
     return;
   }
   if (!response.HasContentLength()) {
@@ -310,36 +279,23 @@ void TIdHTTPProtocol::ReadResult() {
 }
 
 void TIdHTTPProtocol::RaiseProtocolException() {
-  TIdHTTPResponse& response = *response_;
   TMemoryStream body;
-  TStream* saved = response.ContentStream();
-  response.SetContentStream(&body);
-  try {
-    ReadResult();
-  } catch (...) {
-    response.SetContentStream(saved);
-    throw;
-  }
-  response.SetContentStream(saved);
-  throw EIdHTTPProtocolException(response.ResponseCode(), response.ResponseText(), body.DataString());
+  ReadResult(&body);
+  throw EIdHTTPProtocolException(response_->ResponseCode(), response_->ResponseText(), body.DataString());
 }
 
 void TIdHTTPProtocol::DiscardBody() {
-  TIdHTTPResponse& response = *response_;
   TMemoryStream discarded;
-  TStream* saved = response.ContentStream();
-  response.SetContentStream(&discarded);
   const int savedTimeout = owner_->ReadTimeout();
+  TScopeExit restoreTimeout([this, savedTimeout] { owner_->SetReadTimeout(savedTimeout); });
   owner_->SetReadTimeout(kRedirectDrainTimeoutMs);
   try {
-    ReadResult();
+    ReadResult(&discarded);
   } catch (const Exception&) {
     // Ignored, as a redirect's body does not matter; but what is left of it would be read as the next reply, so
     // the connection is not kept.
     owner_->Disconnect();
   }
-  owner_->SetReadTimeout(savedTimeout);
-  response.SetContentStream(saved);
 }
 
 bool TIdHTTPProtocol::Authorize(bool forProxy) {
@@ -397,33 +353,30 @@ TIdHTTPProtocol::TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse() {
   if ((kind == 3 && code != 304) || !response.Location().empty()) {
     std::string target = TIdURI::URLDecode(response.Location());
     TIdHTTPMethod method = request_->Method();
+    // Followed while the request limit allows; past it the fetch ends with the redirect's target as its location.
+    const bool follow = owner_->HandleRedirects() && owner_->requestCounter_ < owner_->RedirectMaximum();
     bool handled = owner_->HandleRedirects();
-    TIdHTTPWhatsNext next;
-    if (owner_->HandleRedirects() && owner_->requestCounter_ < owner_->RedirectMaximum()) {
-      owner_->DoOnRedirect(target, method, owner_->requestCounter_, handled);
-      if (!handled) RaiseProtocolException();
+    owner_->DoOnRedirect(target, method, owner_->requestCounter_, handled);
+    if (!handled) RaiseProtocolException();
+    if (follow) {
       request_->SetURL(target);
-      next = TIdHTTPWhatsNext::wnGoToURL;
     } else {
-      owner_->DoOnRedirect(target, method, owner_->requestCounter_, handled);
-      if (!handled) RaiseProtocolException();
       response.SetLocation(target);
-      next = TIdHTTPWhatsNext::wnJustExit;
     }
     if (owner_->Connected()) DiscardBody();
-    return next;
+    return follow ? TIdHTTPWhatsNext::wnGoToURL : TIdHTTPWhatsNext::wnJustExit;
   }
 
   if (kind != 2) {
     if ((code == 401 || code == 407) && Authorize(code == 407)) {
-      if (code != 204 && owner_->Connected()) ReadResult();
+      if (owner_->Connected()) ReadResult(response.ContentStream());
       return TIdHTTPWhatsNext::wnAuthRequest;
     }
     RaiseProtocolException();
   }
 
   if (code != 204 && owner_->Connected()) {
-    ReadResult();
+    ReadResult(response.ContentStream());
     return TIdHTTPWhatsNext::wnJustExit;
   }
   return TIdHTTPWhatsNext::wnDontKnow;
@@ -487,62 +440,51 @@ std::string TIdHTTP::Get(const std::string& url) {
   return stream.Take();
 }
 
-void TIdHTTP::Get(const std::string& url, TStream& stream) { DoRequest(hmGet, url, nullptr, &stream); }
+void TIdHTTP::Get(const std::string& url, TStream& stream) { DoRequest(hmGet, url, &stream); }
 
-void TIdHTTP::DoRequest(TIdHTTPMethod method, const std::string& url, TStream* source, TStream* destination) {
+void TIdHTTP::DoRequest(TIdHTTPMethod method, const std::string& url, TStream* destination) {
   const int64_t startPosition = destination != nullptr ? destination->Position() : 0;
   TIdHTTPRequest& request = Request();
   TIdHTTPResponse& response = Response();
   request.SetURL(url);
   request.SetMethod(method);
-  request.SetSource(source);
   response.SetContentStream(destination);
 
   inRequestCycle_ = true;
+  resent_ = false;
   // Every wait of the fetch, however the server paces its bytes, ends by one deadline.
-  struct TDeadline {
-    TIdHTTP& http;
-    ~TDeadline() { http.SetDeadline(0); }
-  } deadline{*this};
   if (exchangeTimeout_ > 0) SetDeadline(IdSteadyMilliseconds() + exchangeTimeout_);
-  // One fetch sends a request again at most once after a kept connection turned out to be dead.
-  bool maySendAgain = true;
-  try {
-    for (bool again = true; again;) {
-      ++requestCounter_;
-      PrepareRequest(request);
-      SendAndRetrieveHeaders(request, response, maySendAgain);
-      switch (protocol_->ProcessResponse()) {
-        case TIdHTTPProtocol::TIdHTTPWhatsNext::wnJustExit:
-          again = false;
-          break;
-        case TIdHTTPProtocol::TIdHTTPWhatsNext::wnDontKnow:
-          throw EIdException(RSHTTPUndefinedSituation);
-        default:
-          // Sent again: the caller's stream loses what the reply that is being replaced put into it.
-          if (destination != nullptr) {
-            destination->SetPosition(startPosition);
-            destination->SetSize(startPosition);
-          }
-          break;
-      }
-    }
-  } catch (...) {
+  // However the fetch ends, its state goes, and its connection stays only when the server lets it. Whether it may is
+  // asked once more at the end; a failure to tell means it may not.
+  TScopeExit end([this, &response] {
     bool keepAlive = false;
     try {
       keepAlive = response.KeepAlive();
     } catch (const Exception&) {
-      // The failure that is already on its way is the one the caller must see.
     }
     requestCounter_ = 0;
     inRequestCycle_ = false;
+    SetDeadline(0);
     if (!keepAlive) Disconnect();
-    throw;
+  });
+  for (;;) {
+    ++requestCounter_;
+    PrepareRequest(request);
+    SendAndRetrieveHeaders(request, response);
+    switch (protocol_->ProcessResponse()) {
+      case TIdHTTPProtocol::TIdHTTPWhatsNext::wnJustExit:
+        return;
+      case TIdHTTPProtocol::TIdHTTPWhatsNext::wnDontKnow:
+        throw EIdException(RSHTTPUndefinedSituation);
+      default:
+        // A follow-up request (a redirect or a login) replaces this reply: the caller's stream loses what it put in.
+        if (destination != nullptr) {
+          destination->SetPosition(startPosition);
+          destination->SetSize(startPosition);
+        }
+        break;
+    }
   }
-  const bool keepAlive = response.KeepAlive();
-  requestCounter_ = 0;
-  inRequestCycle_ = false;
-  if (!keepAlive) Disconnect();
 }
 
 void TIdHTTP::PrepareRequest(TIdHTTPRequest& request) {
@@ -606,7 +548,19 @@ bool TIdHTTP::KeptConnectionUsable() {
   return Connected() && InputBuffer().Size() == 0;
 }
 
-void TIdHTTP::SendAndRetrieveHeaders(TIdHTTPRequest& request, TIdHTTPResponse& response, bool& maySendAgain) {
+bool TIdHTTP::LostBeforeReply(const EIdException& failure, bool kept, int64_t receivedBefore) {
+  // A kept connection that the server gave up while it lay idle (its idle limit ran out, or this machine slept
+  // through its close) takes the request and then ends, closed or reset, or refuses the send, before anything of a
+  // reply comes. Such a request did nothing on the server. Never after a byte of a reply (the server may have acted
+  // on it), never on a new connection (the server itself refuses), never after a time-out (the connection has not
+  // ended).
+  const bool ended = dynamic_cast<const EIdConnClosedGracefully*>(&failure) != nullptr ||
+                     dynamic_cast<const EIdSocketError*>(&failure) != nullptr ||
+                     dynamic_cast<const EIdClosedSocket*>(&failure) != nullptr;
+  return ended && kept && ReceivedByteCount() == receivedBefore;
+}
+
+void TIdHTTP::SendAndRetrieveHeaders(TIdHTTPRequest& request, TIdHTTPResponse& response) {
   for (;;) {
     const bool kept = ConnectToHost(request, response);
     const int64_t receivedBefore = ReceivedByteCount();
@@ -614,20 +568,11 @@ void TIdHTTP::SendAndRetrieveHeaders(TIdHTTPRequest& request, TIdHTTPResponse& r
       protocol_->BuildAndSendRequest();
       protocol_->RetrieveHeaders();
       return;
-    } catch (const EIdException& e) {
-      // A kept connection that the server gave up while it lay idle (its idle limit ran out, or this machine slept
-      // through its close) takes the request and then fails before anything of a reply comes. The request did
-      // nothing on the server, so it goes once more on a new connection. Never after a byte of a reply (the server
-      // may have acted on it), never on a new connection (the server itself refuses), never after a time-out.
-      const bool connectionLost = dynamic_cast<const EIdConnClosedGracefully*>(&e) != nullptr ||
-                                  dynamic_cast<const EIdSocketError*>(&e) != nullptr ||
-                                  dynamic_cast<const EIdClosedSocket*>(&e) != nullptr;
-      if (!kept || !maySendAgain || !connectionLost || ReceivedByteCount() != receivedBefore ||
-          !IsIdempotent(request.Method())) {
-        throw;
-      }
+    } catch (const EIdException& failure) {
+      // The request goes once more on a new connection, once in a fetch and only if it may go twice.
+      if (resent_ || !IsIdempotent(request.Method()) || !LostBeforeReply(failure, kept, receivedBefore)) throw;
     }
-    maySendAgain = false;
+    resent_ = true;
     // What is left of the lost connection goes; ConnectToHost then finds none to keep and connects anew.
     DropSocket();
   }

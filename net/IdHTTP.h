@@ -84,9 +84,6 @@ class TIdHTTPRequest : public TIdRequestHeaderInfo {
   void SetURL(const std::string& value) { url_ = value; }
   TIdHTTPMethod Method() const { return method_; }
   void SetMethod(TIdHTTPMethod value) { method_ = value; }
-  // The request body; none for GET. Not owned.
-  TStream* Source() const { return source_; }
-  void SetSource(TStream* value) { source_ = value; }
   TIdHTTPConnectionType UseProxy() const { return useProxy_; }
   void SetUseProxy(TIdHTTPConnectionType value) { useProxy_ = value; }
 
@@ -94,7 +91,6 @@ class TIdHTTPRequest : public TIdRequestHeaderInfo {
   TIdHTTP* owner_;
   std::string url_;
   TIdHTTPMethod method_ = hmGet;
-  TStream* source_ = nullptr;
   TIdHTTPConnectionType useProxy_ = ctNormal;
 };
 
@@ -143,7 +139,7 @@ using TIdOnAuthorization = std::function<void(TObject* sender, TIdAuthentication
 class TIdHTTPProtocol : public TObject {
  public:
   // What the request cycle does after a reply.
-  enum class TIdHTTPWhatsNext { wnGoToURL, wnJustExit, wnDontKnow, wnReadAndGo, wnAuthRequest };
+  enum class TIdHTTPWhatsNext { wnGoToURL, wnJustExit, wnDontKnow, wnAuthRequest };
 
   explicit TIdHTTPProtocol(TIdHTTP* owner);
 
@@ -159,9 +155,9 @@ class TIdHTTPProtocol : public TObject {
   void BuildAndSendRequest();
 
  private:
-  // Reads the body into the content stream: by length, by chunks, or until the peer closes; never more than the
-  // owner's MaxBodySize.
-  void ReadResult();
+  // Reads the body into the stream (none: nothing is read): by length, by chunks, or until the peer closes; never
+  // more than the owner's MaxBodySize.
+  void ReadResult(TStream* stream);
   // Drops the connection (the rest of the body is still on the wire) and raises EIdHTTPBodyTooLarge.
   [[noreturn]] void RaiseBodyTooLarge();
   // Reads the body into a string and raises EIdHTTPProtocolException with it.
@@ -233,8 +229,8 @@ class TIdHTTP : public TIdTCPClient {
   void Notification(TComponent* component, TOperation operation) override;
 
  protected:
-  // The request cycle: method, URL, request body (none for GET) and the destination of the reply body.
-  void DoRequest(TIdHTTPMethod method, const std::string& url, TStream* source, TStream* destination);
+  // The request cycle: method, URL and the destination of the reply body.
+  void DoRequest(TIdHTTPMethod method, const std::string& url, TStream* destination);
   // Closing the connection forgets the credentials that were chosen for it, outside a running fetch.
   void DoDisconnectedEvent() override;
 
@@ -249,8 +245,11 @@ class TIdHTTP : public TIdTCPClient {
   // Opens the connection or reuses the kept one; true when the kept one is used.
   bool ConnectToHost(TIdHTTPRequest& request, TIdHTTPResponse& response);
   // Sends the request and reads the reply's status line and header block, sending it once more on a new
-  // connection when a kept one fails before any of the reply arrives (and maySendAgain, which that clears).
-  void SendAndRetrieveHeaders(TIdHTTPRequest& request, TIdHTTPResponse& response, bool& maySendAgain);
+  // connection when the kept one was lost before the reply (LostBeforeReply).
+  void SendAndRetrieveHeaders(TIdHTTPRequest& request, TIdHTTPResponse& response);
+  // Whether a request that just failed so found its connection lost before any byte of a reply: kept is whether it
+  // went out on a connection kept from an earlier exchange, receivedBefore the connection's byte count before it went.
+  bool LostBeforeReply(const EIdException& failure, bool kept, int64_t receivedBefore);
   // Creates the store when allowed and none is assigned, then hands it the reply's cookies.
   void ProcessCookies(TIdHTTPRequest& request, TIdHTTPResponse& response);
   // A kept connection may have been closed by the server while idle; a request written on it would be lost.
@@ -270,4 +269,6 @@ class TIdHTTP : public TIdTCPClient {
   std::unique_ptr<TIdHTTPProtocol> protocol_;
   int requestCounter_ = 0;
   bool inRequestCycle_ = false;
+  // The fetch has sent a request once more after its kept connection was lost: it does not again.
+  bool resent_ = false;
 };

@@ -85,10 +85,16 @@ int TIdSocketHandle::Connect(int family) {
   return result;
 }
 
-int TIdSocketHandle::TimeLeft(int timeoutMs) const {
+void TIdSocketHandle::RaiseReplyTimeout() {
+  // Whatever of the exchange is still on its way would be read out of step with the next one: the socket goes.
+  Close();
+  throw EIdReplyTimeout(RSReplyTimeout);
+}
+
+int TIdSocketHandle::TimeLeft(int timeoutMs) {
   if (deadline_ == 0) return timeoutMs;
   const int64_t left = deadline_ - IdSteadyMilliseconds();
-  if (left <= 0) throw EIdReplyTimeout(RSReplyTimeout);
+  if (left <= 0) RaiseReplyTimeout();
   return timeoutMs == TimeoutInfinite ? static_cast<int>(std::min<int64_t>(left, INT32_MAX))
                                       : static_cast<int>(std::min<int64_t>(left, std::max(timeoutMs, 0)));
 }
@@ -99,7 +105,7 @@ bool TIdSocketHandle::WaitReadable(int timeoutMs) {
   TIdSocketList readList{handle_};
   if (GStack()->Select(&readList, nullptr, nullptr, wait) == 1) return true;
   // A wait that the deadline cut short is the end of the exchange, not an ordinary time-out.
-  if (wait != timeoutMs) throw EIdReplyTimeout(RSReplyTimeout);
+  if (wait != timeoutMs) RaiseReplyTimeout();
   return false;
 }
 

@@ -33,7 +33,7 @@ class TIdSocketHandle : public TObject {
   int Connect(int family = Id_AF_INET);
   // True when data (or the peer's close) is waiting within the time. Raises EIdConnClosedGracefully "Connection
   // Closed Gracefully." when no socket is held. A failing wait counts as no data. A wait never goes past the
-  // deadline: one that reaches it raises EIdReplyTimeout "Reply took too long.".
+  // deadline: one that reaches it closes the socket and raises EIdReplyTimeout "Reply took too long.".
   bool WaitReadable(int timeoutMs);
   // recv and send with no flags; raw results. Under a deadline a receive first waits for data until then, so that
   // no receive (a TLS layer's among them) blocks past it.
@@ -49,9 +49,9 @@ class TIdSocketHandle : public TObject {
   // The point (IdSteadyMilliseconds) that no wait on this socket goes past; 0: none.
   int64_t Deadline() const { return deadline_; }
   void SetDeadline(int64_t deadline) { deadline_ = deadline; }
-  // The milliseconds left before the deadline, at most timeoutMs (TimeoutInfinite: no limit of its own). Raises
-  // EIdReplyTimeout when the deadline has passed.
-  int TimeLeft(int timeoutMs) const;
+  // The milliseconds left before the deadline, at most timeoutMs (TimeoutInfinite: no limit of its own). When the
+  // deadline has passed, closes the socket and raises EIdReplyTimeout.
+  int TimeLeft(int timeoutMs);
 
   TIdStackSocketHandle Handle() const { return handle_; }
   bool HandleAllocated() const { return handleAllocated_; }
@@ -67,6 +67,7 @@ class TIdSocketHandle : public TObject {
   void SetClientPortMax(int port) { clientPortMax_ = port; }
 
  private:
+  [[noreturn]] void RaiseReplyTimeout();
   // One bind try on Port: true on success, false when the address is in use.
   bool TryBind();
   void UpdateBindingLocal();

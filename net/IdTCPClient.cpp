@@ -4,6 +4,7 @@
 #include "net/IdIOHandlerSocket.h"
 #include "net/IdResourceStrings.h"
 #include "net/IdSSLIOHandlerSocket.h"
+#include "rtl/SysUtils.h"
 
 void TIdTCPClient::Connect(int timeoutMs) {
   if (ioHandler_ != nullptr && ioHandler_->Connected()) {
@@ -17,17 +18,13 @@ void TIdTCPClient::Connect(int timeoutMs) {
     freeIOHandlerOnDisconnect_ = true;
   }
   ioHandler_->SetDeadline(Deadline());
-  try {
-    ioHandler_->Open();
-    ResetState();
-    ioHandler_->ConnectTo(host_, port_, boundIP_, boundPort_, boundPortMin_, boundPortMax_,
-                          timeoutMs == TimeoutDefault ? connectTimeout_ : timeoutMs);
-    ReportStatus(stConnected, host_);
-    DoConnectedEvent();
-  } catch (...) {
-    DropSocket();
-    throw;
-  }
+  TScopeExit dropOnFailure([this] { DropSocket(); }, TScopeExitWhen::seOnFailure);
+  ioHandler_->Open();
+  ResetState();
+  ioHandler_->ConnectTo(host_, port_, boundIP_, boundPort_, boundPortMin_, boundPortMax_,
+                        timeoutMs == TimeoutDefault ? connectTimeout_ : timeoutMs);
+  ReportStatus(stConnected, host_);
+  DoConnectedEvent();
 }
 
 void TIdTCPClient::DoConnectedEvent() {
@@ -36,13 +33,6 @@ void TIdTCPClient::DoConnectedEvent() {
 
 std::string TIdTCPClient::ConnectAndReadAll() {
   Connect();
-  std::string result;
-  try {
-    result = ReadAll();
-  } catch (...) {
-    Disconnect();
-    throw;
-  }
-  Disconnect();
-  return result;
+  TScopeExit disconnect([this] { Disconnect(); });
+  return ReadAll();
 }

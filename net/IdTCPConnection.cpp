@@ -8,6 +8,7 @@
 
 #include "net/IdException.h"
 #include "net/IdResourceStrings.h"
+#include "rtl/SysUtils.h"
 
 using namespace IdResourceStrings;
 
@@ -161,20 +162,13 @@ int TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int timeoutMs, bool ra
 
 int TIdTCPConnection::Receive(char* target, int size, int timeoutMs, bool raiseOnTimeout) {
   if (timeoutMs == TimeoutDefault) timeoutMs = readTimeout_ != 0 ? readTimeout_ : TimeoutInfinite;
-  int n;
-  try {
-    // A wait without a limit is the receive's own: it returns once bytes or the close arrive, one system call
-    // fewer. Under a deadline the transport cuts every wait short.
-    if (timeoutMs != TimeoutInfinite && !ioHandler_->WaitReadable(timeoutMs)) {
-      if (raiseOnTimeout) throw EIdReadTimeout(RSReadTimeout);
-      return -1;
-    }
-    n = ioHandler_->Receive(target, size);
-  } catch (const EIdReplyTimeout&) {
-    // Whatever of the reply is still on its way would be read out of step with the next one.
-    DropSocket();
-    throw;
+  // A wait without a limit is the receive's own: it returns once bytes or the close arrive, one system call fewer.
+  // Under a deadline the transport cuts every wait short.
+  if (timeoutMs != TimeoutInfinite && !ioHandler_->WaitReadable(timeoutMs)) {
+    if (raiseOnTimeout) throw EIdReadTimeout(RSReadTimeout);
+    return -1;
   }
+  int n = ioHandler_->Receive(target, size);
   peerClosed_ = (n == 0);
   if (n == 0) return 0;
   TIdStack* stack = GStack();
@@ -275,69 +269,67 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t byteCount, bool rea
   int64_t amount = readUntilDisconnect && byteCount < 0 ? INT64_MAX : std::max<int64_t>(byteCount, 0);
   StartWork(wkRead, readUntilDisconnect ? 0 : amount);
 
-  auto finish = [this, &stream] {
+  // However the read ends, the work is finished and the stream is cut at its position.
+  TScopeExit finish([this, &stream] {
     FinishWork(wkRead);
     const int64_t position = stream.Position();
     if (stream.Size() > position) stream.SetSize(position);
-  };
+  });
   int64_t direct = 0;  // bytes received straight into the stream
-  int64_t receiveSize = kDirectReceiveLeast;
-  try {
-    const int64_t buffered = std::min(inputBuffer_->Size(), amount);
-    if (buffered > 0) {
-      stream.WriteBuffer(inputBuffer_->Memory(), buffered);
-      inputBuffer_->RemoveFront(buffered);
-      amount -= buffered;
-    }
-    while (Connected() && amount > 0) {
-      // With nothing buffered, the bytes go from the socket straight into a stream that gives room for them, in
-      // large receives: one copy and many system calls fewer than through the input buffer.
-      const int64_t wanted = std::min(amount, receiveSize);
-      char* room = inputBuffer_->Size() == 0 ? stream.WriteRoom(wanted) : nullptr;
-      if (room != nullptr) {
-        const int n = Receive(room, static_cast<int>(wanted), TimeoutDefault, true);
-        if (n == wanted) {
-          receiveSize = std::min(receiveSize * 2, kDirectReceiveMost);
-        } else if (n < wanted / 2) {
-          receiveSize = std::max(receiveSize / 2, kDirectReceiveLeast);
+  // A failed read leaves the stream as reading it piece by piece through the input buffer would have: whole pieces
+  // of RecvBufferSize bytes in the stream, the bytes of the unfinished one back in the buffer.
+  TScopeExit giveBackUnfinished(
+      [this, &stream, &direct] {
+        const int64_t unfinished = direct % std::max(recvBufferSize_, 1);
+        if (unfinished > 0) {
+          stream.Seek(-unfinished, TSeekOrigin::soCurrent);
+          inputBuffer_->CommitTail(stream.Read(inputBuffer_->ReserveTail(unfinished), unfinished));
+          stream.Seek(-unfinished, TSeekOrigin::soCurrent);
         }
-        stream.CommitRoom(n);
-        AddWork(wkRead, n);
-        amount -= n;
-        direct += n;
-        // A close is the end of a body read until the close, and a failure of any other.
-        CheckClosed(!readUntilDisconnect, false);
-        continue;
-      }
-      const int64_t chunk = std::min<int64_t>(amount, std::max(recvBufferSize_, 1));
-      try {
-        BufferAtLeast(chunk);
-      } catch (const EIdConnClosedGracefully&) {
-        if (!readUntilDisconnect) throw;
-        // The end of the connection is the end of the body: what arrived last is the rest of it.
-        std::string rest = TakeAvailable();
-        stream.WriteBuffer(rest.data(), static_cast<int64_t>(rest.size()));
-        amount -= static_cast<int64_t>(rest.size());
-        continue;
-      }
-      stream.WriteBuffer(inputBuffer_->Memory(), chunk);
-      DropFromBuffer(chunk);
-      amount -= chunk;
-    }
-  } catch (...) {
-    // A failed read leaves the stream as reading it piece by piece through the input buffer would have: whole
-    // pieces of RecvBufferSize bytes in the stream, the bytes of the unfinished one back in the buffer.
-    const int64_t piece = std::max(recvBufferSize_, 1);
-    const int64_t unfinished = direct % piece;
-    if (unfinished > 0) {
-      stream.Seek(-unfinished, TSeekOrigin::soCurrent);
-      inputBuffer_->CommitTail(stream.Read(inputBuffer_->ReserveTail(unfinished), unfinished));
-      stream.Seek(-unfinished, TSeekOrigin::soCurrent);
-    }
-    finish();
-    throw;
+      },
+      TScopeExitWhen::seOnFailure);
+  int64_t receiveSize = kDirectReceiveLeast;
+  const int64_t buffered = std::min(inputBuffer_->Size(), amount);
+  if (buffered > 0) {
+    stream.WriteBuffer(inputBuffer_->Memory(), buffered);
+    inputBuffer_->RemoveFront(buffered);
+    amount -= buffered;
   }
-  finish();
+  while (Connected() && amount > 0) {
+    // With nothing buffered, the bytes go from the socket straight into a stream that gives room for them, in large
+    // receives: one copy and many system calls fewer than through the input buffer.
+    const int64_t wanted = std::min(amount, receiveSize);
+    char* room = inputBuffer_->Size() == 0 ? stream.WriteRoom(wanted) : nullptr;
+    if (room != nullptr) {
+      const int n = Receive(room, static_cast<int>(wanted), TimeoutDefault, true);
+      if (n == wanted) {
+        receiveSize = std::min(receiveSize * 2, kDirectReceiveMost);
+      } else if (n < wanted / 2) {
+        receiveSize = std::max(receiveSize / 2, kDirectReceiveLeast);
+      }
+      stream.CommitRoom(n);
+      AddWork(wkRead, n);
+      amount -= n;
+      direct += n;
+      // A close is the end of a body read until the close, and a failure of any other.
+      CheckClosed(!readUntilDisconnect, false);
+      continue;
+    }
+    const int64_t chunk = std::min<int64_t>(amount, std::max(recvBufferSize_, 1));
+    try {
+      BufferAtLeast(chunk);
+    } catch (const EIdConnClosedGracefully&) {
+      if (!readUntilDisconnect) throw;
+      // The end of the connection is the end of the body: what arrived last is the rest of it.
+      std::string rest = TakeAvailable();
+      stream.WriteBuffer(rest.data(), static_cast<int64_t>(rest.size()));
+      amount -= static_cast<int64_t>(rest.size());
+      continue;
+    }
+    stream.WriteBuffer(inputBuffer_->Memory(), chunk);
+    DropFromBuffer(chunk);
+    amount -= chunk;
+  }
 }
 
 std::string TIdTCPConnection::TakeAvailable() {
@@ -348,13 +340,8 @@ std::string TIdTCPConnection::TakeAvailable() {
 std::string TIdTCPConnection::ReadAll() {
   std::string result;
   StartWork(wkRead, 0);
-  try {
-    while (Connected()) result += TakeAvailable();
-  } catch (...) {
-    FinishWork(wkRead);
-    throw;
-  }
-  FinishWork(wkRead);
+  TScopeExit finish([this] { FinishWork(wkRead); });
+  while (Connected()) result += TakeAvailable();
   return result;
 }
 
@@ -425,20 +412,15 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, bool wri
   int64_t left = stream.Size() - stream.Position();
   if (writeByteCount) WriteInt32(static_cast<int32_t>(left));
   StartWork(wkWrite, left);
-  try {
-    std::vector<char> scratch(static_cast<size_t>(std::clamp<int64_t>(left, 1, std::max(sendBufferSize_, 1))));
-    while (left > 0) {
-      const int64_t wanted = std::min<int64_t>(left, static_cast<int64_t>(scratch.size()));
-      const int64_t got = stream.Read(scratch.data(), wanted);
-      if (got <= 0) throw EIdNoDataToRead(RSIdNoDataToRead);
-      WriteBytes(scratch.data(), got);
-      left -= got;
-    }
-  } catch (...) {
-    FinishWork(wkWrite);
-    throw;
+  TScopeExit finish([this] { FinishWork(wkWrite); });
+  std::vector<char> scratch(static_cast<size_t>(std::clamp<int64_t>(left, 1, std::max(sendBufferSize_, 1))));
+  while (left > 0) {
+    const int64_t wanted = std::min<int64_t>(left, static_cast<int64_t>(scratch.size()));
+    const int64_t got = stream.Read(scratch.data(), wanted);
+    if (got <= 0) throw EIdNoDataToRead(RSIdNoDataToRead);
+    WriteBytes(scratch.data(), got);
+    left -= got;
   }
-  FinishWork(wkWrite);
 }
 
 void TIdTCPConnection::BeginBufferedWrite(int threshold) {
@@ -449,14 +431,9 @@ void TIdTCPConnection::BeginBufferedWrite(int threshold) {
 
 void TIdTCPConnection::EndBufferedWrite() {
   if (writeBuffer_ == nullptr) return;
-  try {
-    FlushBufferedWrite(-1);
-  } catch (...) {
-    // Collecting ends either way, so that a failed request is not sent again in front of the next one.
-    writeBuffer_.reset();
-    throw;
-  }
-  writeBuffer_.reset();
+  // Collecting ends either way, so that a failed request is not sent again in front of the next one.
+  TScopeExit end([this] { writeBuffer_.reset(); });
+  FlushBufferedWrite(-1);
 }
 
 void TIdTCPConnection::FlushBufferedWrite(int64_t count) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <utility>
 
 // Root of every class whose instances are passed as "sender" to event handlers.
 class TObject {
@@ -91,3 +92,34 @@ std::string ExecutablePath();
 
 // The executable's directory, up to and including its last path separator ("\" or ":" on Windows, "/" natively).
 std::string ExecutableDirectory();
+
+// Runs an action when its scope ends: the clean-up an operation owes, said once. The whole is run however the scope
+// ends; a failure's own is run only when the scope is left by an exception. An exception the action raises while a
+// failure is already on its way is dropped (that failure is the one the caller must see, and a second one leaving a
+// destructor would end the program); at the end of a scope left normally it passes on.
+enum class TScopeExitWhen { seAlways, seOnFailure };
+
+template <class F>
+class TScopeExit {
+ public:
+  explicit TScopeExit(F action, TScopeExitWhen when = TScopeExitWhen::seAlways)
+      : action_(std::move(action)), when_(when), failures_(std::uncaught_exceptions()) {}
+  ~TScopeExit() noexcept(false) {
+    const bool failing = std::uncaught_exceptions() > failures_;
+    if (!failing) {
+      if (when_ == TScopeExitWhen::seAlways) action_();
+      return;
+    }
+    try {
+      action_();
+    } catch (...) {
+    }
+  }
+  TScopeExit(const TScopeExit&) = delete;
+  TScopeExit& operator=(const TScopeExit&) = delete;
+
+ private:
+  F action_;
+  TScopeExitWhen when_;
+  int failures_;
+};
