@@ -2,11 +2,12 @@
 # demo news site on loopback.
 
 # build_variant <build-folder> "<targets>" [configure settings...]: configures the folder from the win64 preset
-# with the settings (tests off) and builds the targets; prints the tail of what failed.
+# (BRASKO_PRESET=win32: the 32-bit one) with the settings (tests off) and builds the targets; prints the tail of what
+# failed.
 build_variant() {
   local build=$1 targets=$2
   shift 2
-  if ! cmake --preset win64 -B "$build" -DBRASKO_TESTS=OFF "$@" >"$build.configure.log" 2>&1; then
+  if ! cmake --preset "${BRASKO_PRESET:-win64}" -B "$build" -DBRASKO_TESTS=OFF "$@" >"$build.configure.log" 2>&1; then
     tail -n 40 "$build.configure.log" >&2
     return 1
   fi

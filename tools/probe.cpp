@@ -5,8 +5,12 @@
 //   probe menu [seconds]                      opens the tray menu as a right press on the icon does and prints
 //                                             "menu <l> <t> <r> <b>" and, when Wine's own tray window shows the
 //                                             icon, "tray <l> <t> <r> <b>"
-//   probe counters                            prints the process's working set and private bytes (KB) and its
-//                                             handle, GDI-object and USER-object counts
+//   probe counters [program]                  prints the process's working set and private bytes (KB) and its
+//                                             handle, GDI-object and USER-object counts; of the program named so
+//                                             ("bare_tray.exe") when a name is given
+//   probe launch <program>                    starts the program and prints the milliseconds until its tray icon
+//                                             shows, and its process id
+//   probe end <process id>                    ends that process and waits until its tray icon has gone
 //   probe peak <seconds>                      reads the private bytes every 10 ms until the program's message box
 //                                             shows or the time has passed, and prints the most it saw, the box's
 //                                             text and the seconds it watched
@@ -14,6 +18,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <psapi.h>
+#include <tlhelp32.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -126,10 +131,78 @@ bool HandleCountFromProcessList(DWORD id, DWORD& handles) {
   }
 }
 
+// The tray icons Wine shows in its own tray window, which stands in for the task bar's notification area.
+int TrayIconCount() {
+  HWND tray = FindWindowA(nullptr, "Wine System Tray");
+  int count = 0;
+  for (HWND icon = nullptr; tray != nullptr && (icon = FindWindowExA(tray, icon, "__winex11_tray_icon", nullptr));) {
+    ++count;
+  }
+  return count;
+}
+
+int Launch(const char* program) {
+  const int before = TrayIconCount();
+  std::string folder = program;
+  folder.erase(folder.find_last_of("\\/") == std::string::npos ? 0 : folder.find_last_of("\\/"));
+  std::string commandLine = std::string("\"") + program + "\"";
+  // The program gets none of the probe's output handles: a script reading the probe's output would otherwise wait for
+  // the program to end as well.
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  PROCESS_INFORMATION started = {};
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
+    std::fprintf(stderr, "probe: %s could not be started\n", program);
+    return 1;
+  }
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+  // Looked for every millisecond: the icon's own window appears in the tray as soon as the program adds it.
+  while (TrayIconCount() <= before) {
+    QueryPerformanceCounter(&now);
+    if (now.QuadPart - start.QuadPart > frequency.QuadPart * 30) {
+      std::fprintf(stderr, "probe: no icon within 30 s\n");
+      return 1;
+    }
+    Sleep(1);
+  }
+  QueryPerformanceCounter(&now);
+  std::printf("icon_ms=%.1f pid=%lu\n", (now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart,
+              started.dwProcessId);
+  return 0;
+}
+
+int End(DWORD id) {
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+  if (process == nullptr) return 1;
+  TerminateProcess(process, 0);
+  WaitForSingleObject(process, 10000);
+  CloseHandle(process);
+  return WaitFor([] { return TrayIconCount() == 0; }, 10) ? 0 : 1;
+}
+
+// A process of this session running the program of that file name; 0 when none.
+DWORD ProcessNamed(const char* name) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  DWORD id = 0;
+  for (BOOL more = Process32First(snapshot, &entry); more && id == 0; more = Process32Next(snapshot, &entry)) {
+    if (lstrcmpiA(entry.szExeFile, name) == 0) id = entry.th32ProcessID;
+  }
+  CloseHandle(snapshot);
+  return id;
+}
+
 // The running program's process, opened for its counters; nullptr (said on stderr) when it does not run.
-HANDLE OpenProgram(DWORD& id) {
-  id = 0;
-  if (HWND program = ProgramWindow(); program != nullptr) GetWindowThreadProcessId(program, &id);
+HANDLE OpenProgram(DWORD& id, const char* name = nullptr) {
+  id = name != nullptr ? ProcessNamed(name) : 0;
+  if (HWND program = ProgramWindow(); name == nullptr && program != nullptr) GetWindowThreadProcessId(program, &id);
   HANDLE process = id == 0 ? nullptr : OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
   if (process == nullptr) std::fprintf(stderr, "probe: the program is not running\n");
   return process;
@@ -175,9 +248,9 @@ int Peak(int seconds) {
   return 0;
 }
 
-int Counters() {
+int Counters(const char* name) {
   DWORD id;
-  HANDLE process = OpenProgram(id);
+  HANDLE process = OpenProgram(id, name);
   if (process == nullptr) return 1;
   const PROCESS_MEMORY_COUNTERS_EX memory = MemoryOf(process);
   const SIZE_T privateBytes = PrivateBytes(memory);
@@ -201,8 +274,11 @@ int main(int argc, char** argv) {
     return Window(argv[2], argv[3], argc > 4 ? std::atoi(argv[4]) : 30);
   }
   if (argc >= 2 && std::strcmp(argv[1], "menu") == 0) return Menu(argc > 2 ? std::atoi(argv[2]) : 30);
-  if (argc >= 2 && std::strcmp(argv[1], "counters") == 0) return Counters();
+  if (argc >= 2 && std::strcmp(argv[1], "counters") == 0) return Counters(argc > 2 ? argv[2] : nullptr);
+  if (argc >= 3 && std::strcmp(argv[1], "launch") == 0) return Launch(argv[2]);
+  if (argc >= 3 && std::strcmp(argv[1], "end") == 0) return End(std::strtoul(argv[2], nullptr, 10));
   if (argc >= 3 && std::strcmp(argv[1], "peak") == 0) return Peak(std::atoi(argv[2]));
-  std::fprintf(stderr, "usage: probe window <class> <caption> [seconds] | menu [seconds] | counters | peak <s>\n");
+  std::fprintf(stderr, "usage: probe window <class> <caption> [seconds] | menu [seconds] | counters [program] | peak <s> | "
+               "launch <program> | end <process id>\n");
   return 2;
 }
