@@ -50,6 +50,7 @@ TEST(MemoryStream, ReadsWritesSeeksAndSizes) {
   EXPECT_EQ(stream.DataString(), std::string("he\0\0", 4));
   stream.SetPosition(9);  // past the end: nothing to read
   EXPECT_EQ(stream.Read(buffer, 8), 0);
+  EXPECT_EQ(stream.Seek(-1, TSeekOrigin::soBeginning), 0);  // before the start: at the start
   stream.SetPosition(0);
   EXPECT_THROW(stream.ReadBuffer(buffer, 5), EReadError);
 }
