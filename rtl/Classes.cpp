@@ -105,7 +105,6 @@ void TByteBuffer::SetSize(int64_t size) {
     std::memset(Data() + size_, 0, static_cast<size_t>(size - size_));
   }
   size_ = size;
-  if (size_ == 0) head_ = 0;
   touched_ = std::max(touched_, head_ + size_);
 }
 
@@ -118,13 +117,9 @@ void TByteBuffer::Reserve(int64_t size) noexcept {
 }
 
 void TByteBuffer::RemoveFront(int64_t count) {
-  if (count >= size_) {
-    head_ = 0;
-    size_ = 0;
-    return;
-  }
-  head_ += std::max<int64_t>(count, 0);
-  size_ -= std::max<int64_t>(count, 0);
+  count = std::clamp<int64_t>(count, 0, size_);
+  head_ += count;
+  size_ -= count;
 }
 
 void TByteBuffer::Clear() {
