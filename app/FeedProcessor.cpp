@@ -1,7 +1,9 @@
 #include "app/FeedProcessor.h"
 
+#include <algorithm>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "BraskoConfig.h"
 #include "rtl/Classes.h"
@@ -15,8 +17,11 @@ constexpr std::string_view kIdElement = "id";
 constexpr std::string_view kTitleElement = "titel";
 constexpr std::string_view kTimeElement = "tijd";
 
+// Only the first eleven items get a line on the page.
+constexpr size_t kPageItemCount = 11;
+
 // Item 10, the last with a line, carries the author link instead of the indent.
-constexpr int kAuthorLinkItem = 10;
+constexpr size_t kAuthorLinkItem = 10;
 constexpr int kIndentCount = 22;
 constexpr int kAuthorIndentCount = 7;
 constexpr std::string_view kNbsp = "&nbsp;";
@@ -42,9 +47,9 @@ std::string Repeated(std::string_view piece, int count) {
 }
 
 // The value of an item's first direct child of that name; an item without one reads as the empty text.
-std::string FieldText(const TkelXMLNode& item, std::string_view name) {
+std::string_view FieldText(const TkelXMLNode& item, std::string_view name) {
   const TkelXMLNode* field = item.ChildByName(name);
-  return field != nullptr ? std::string(field->Value()) : std::string();
+  return field != nullptr ? field->Value() : std::string_view();
 }
 
 // Titles and times come from the network and land in a page that the browser opens from the local disk, with the
@@ -65,16 +70,8 @@ std::string WithoutMarkup(std::string_view text) {
   return result;
 }
 
-}  // namespace
-
-void TFeedProcessor::AddPageHead(TStringList& page) {
-  for (std::string_view line : kPageHead) page.Add(std::string(line));
-}
-
-void TFeedProcessor::AddPageTail(TStringList& page) { page.Add(std::string(kPageTail)); }
-
-std::string TFeedProcessor::ItemLine(int index, std::string_view idText, std::string_view titleText,
-                                     std::string_view timeText) {
+// The line of item `index` (from 0).
+std::string ItemLine(size_t index, const TPageItem& item) {
   std::string line = "<br>";
   if (index == kAuthorLinkItem) {
     line.append("<A HREF=").append(kAuthorUrl).append(" target=\"Dunmoor\">Dunmoor!!</a>");
@@ -82,13 +79,23 @@ std::string TFeedProcessor::ItemLine(int index, std::string_view idText, std::st
   } else {
     line.append(Repeated(kNbsp, kIndentCount));
   }
-  line.append(WithoutMarkup(timeText));
+  line.append(WithoutMarkup(item.time));
   // The id goes in as it was written, leading zeros and all; it has converted by then, so it holds no markup.
-  line.append(" <A HREF=\"").append(kSiteScheme).append("://").append(kSiteHost).append("/nieuws/").append(idText);
-  line.append("\" Target=\"Brasko").append(idText).append("\">");
-  line.append(WithoutMarkup(titleText));
+  line.append(" <A HREF=\"").append(kSiteScheme).append("://").append(kSiteHost).append("/nieuws/").append(item.id);
+  line.append("\" Target=\"Brasko").append(item.id).append("\">");
+  line.append(WithoutMarkup(item.title));
   line.append("</A>");
   return line;
+}
+
+}  // namespace
+
+TStringList PageLines(const std::vector<TPageItem>& items) {
+  TStringList page;
+  for (std::string_view line : kPageHead) page.Add(std::string(line));
+  for (size_t i = 0; i < std::min(items.size(), kPageItemCount); ++i) page.Add(ItemLine(i, items[i]));
+  page.Add(std::string(kPageTail));
+  return page;
 }
 
 TFeedProcessor::TFeedProcessor(std::string pageFileName, TNotificationTarget* notificationWindow)
@@ -96,36 +103,26 @@ TFeedProcessor::TFeedProcessor(std::string pageFileName, TNotificationTarget* no
 
 void TFeedProcessor::ProcessFeed(std::string text) {
   int32_t highestId = 0;
-
-  // The working objects live in this frame, so a failure anywhere releases them on its way out.
-  TList<TkelXMLNode> items;
   TStringList page;
-  TMemoryStream stream;
-  stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
-  stream.SetPosition(0);
-
-  AddPageHead(page);
-
   {
+    // The working objects live in this frame, so a failure anywhere releases them on its way out.
     auto tree = std::make_unique<TkelXMLTree>("test", "test", nullptr);
-    tree->LoadFromStream(stream);
-    tree->FindNodes(kItemElement, items);
-
-    for (int i = 0; i < items.Count(); ++i) {
-      const TkelXMLNode& item = *items[i];
+    tree->LoadFromText(text);
+    TList<TkelXMLNode> found;
+    tree->FindNodes(kItemElement, found);
+    // The items' texts are views of the tree: the page is built while it is here.
+    std::vector<TPageItem> items;
+    items.reserve(static_cast<size_t>(found.Count()));
+    for (const TkelXMLNode* node : found) {
+      const TPageItem item{FieldText(*node, kIdElement), FieldText(*node, kTitleElement),
+                           FieldText(*node, kTimeElement)};
       // Every item's id counts, also past the last one shown, and one that does not convert fails the whole call.
-      const std::string idText = FieldText(item, kIdElement);
-      const int32_t id = StrToInt(idText);
+      const int32_t id = StrToInt(std::string(item.id));
       if (id > highestId) highestId = id;
-      const std::string titleText = FieldText(item, kTitleElement);
-      const std::string timeText = FieldText(item, kTimeElement);
-      if (i < kPageItemCount) page.Add(ItemLine(i, idText, titleText, timeText));
+      items.push_back(item);
     }
-    // The list refers into the tree: empty it before the tree goes.
-    items.Clear();
+    page = PageLines(items);
   }
-
-  AddPageTail(page);
 
   if (lastShownId_ < highestId) {
     // Raised before the save: should the save fail, these items are not announced again on the next poll.

@@ -4,8 +4,19 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "rtl/Classes.h"
+
+// One item of the feed as the page shows it: its id, title and time texts as read.
+struct TPageItem {
+  std::string_view id;
+  std::string_view title;
+  std::string_view time;
+};
+
+// The page's lines: the head, the line of each of the first eleven items and the tail.
+TStringList PageLines(const std::vector<TPageItem>& items);
 
 // The notification window as the feed processor sees it.
 class TNotificationTarget {
@@ -29,14 +40,6 @@ class TFeedProcessor {
 
   int32_t LastShownId() const { return lastShownId_; }
   const std::string& PageFileName() const { return pageFileName_; }
-
-  // The page in its pieces, for building the same page from items read by other means (the benchmark's peer): the
-  // lines before the items, the line of item `index` (from 0; only the first kPageItemCount get one) from its id,
-  // title and time as read, and the line after them.
-  static constexpr int kPageItemCount = 11;
-  static void AddPageHead(TStringList& page);
-  static std::string ItemLine(int index, std::string_view idText, std::string_view titleText, std::string_view timeText);
-  static void AddPageTail(TStringList& page);
 
  private:
   std::string pageFileName_;

@@ -163,16 +163,15 @@ void BM_WholePoll_CurlPugixml(benchmark::State& state) {
     document.load_buffer_inplace(body->data(), body->size(), pugi::parse_cdata);
     TItems items;
     document.traverse(items);
-    TStringList page;
-    TFeedProcessor::AddPageHead(page);
-    for (size_t i = 0; i < items.found.size(); ++i) {
-      const std::string id = items.found[i].child("id").child_value();
-      highest = std::max(highest, StrToInt(id));
-      const std::string title = items.found[i].child("titel").child_value();
-      const std::string time = items.found[i].child("tijd").child_value();
-      if (i < TFeedProcessor::kPageItemCount) page.Add(TFeedProcessor::ItemLine(static_cast<int>(i), id, title, time));
+    std::vector<TPageItem> pageItems;
+    pageItems.reserve(items.found.size());
+    for (const pugi::xml_node& item : items.found) {
+      const TPageItem texts{item.child("id").child_value(), item.child("titel").child_value(),
+                            item.child("tijd").child_value()};
+      highest = std::max(highest, StrToInt(std::string(texts.id)));
+      pageItems.push_back(texts);
     }
-    TFeedProcessor::AddPageTail(page);
+    const TStringList page = PageLines(pageItems);
     benchmark::DoNotOptimize(page.Count());
   }
   benchmark::DoNotOptimize(highest);

@@ -29,10 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
 
   TkelXMLTree tree("test", "test", nullptr);
-  TMemoryStream stream;
-  stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
-  stream.SetPosition(0);
-  tree.LoadFromStream(stream);
+  tree.LoadFromText(text);
   TList<TkelXMLNode> items;
   tree.FindNodes("nieuwsposting", items);
   for (TkelXMLNode* item : items) {

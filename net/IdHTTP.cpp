@@ -1,7 +1,5 @@
 #include "net/IdHTTP.h"
 
-#include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "net/IdChunkedBody.h"
@@ -46,76 +44,6 @@ const char* MethodWord(TIdHTTPMethod method) {
 bool IsIdempotent(TIdHTTPMethod method) {
   return method == hmGet || method == hmHead || method == hmOptions || method == hmTrace;
 }
-
-// The in-memory stream behind the text form of Get: its bytes are a std::string from the start, so the body is
-// handed to the caller without a final copy. Past the stream's size the string holds only the room a writer asked
-// for, which that writer fills.
-class TBodyStream final : public TStream {
- public:
-  int64_t Read(void* buffer, int64_t count) override {
-    if (count <= 0 || position_ >= size_) return 0;
-    const int64_t n = std::min(count, size_ - position_);
-    std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
-    position_ += n;
-    return n;
-  }
-  int64_t Write(const void* buffer, int64_t count) override {
-    if (count <= 0) return 0;
-    std::memcpy(WriteRoom(count), buffer, static_cast<size_t>(count));
-    CommitRoom(count);
-    return count;
-  }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    position_ = std::max<int64_t>(0, SeekTarget(position_, size_, offset, origin));
-    return position_;
-  }
-  int64_t Size() override { return size_; }
-  void SetSize(int64_t size) override {
-    size = std::max<int64_t>(size, 0);
-    if (size > Filled()) data_.resize(static_cast<size_t>(size));
-    // Bytes past the old size are zero, also where the string already held room.
-    if (size > size_) std::memset(data_.data() + size_, 0, static_cast<size_t>(size - size_));
-    size_ = size;
-    if (position_ > size_) position_ = size_;
-  }
-  void Reserve(int64_t count) override {
-    // Only a hint: room that cannot be had now is had step by step as the bytes come.
-    try {
-      data_.reserve(static_cast<size_t>(std::max<int64_t>(position_, 0) + std::max<int64_t>(count, 0)));
-    } catch (const std::exception&) {
-    }
-  }
-  char* WriteRoom(int64_t count) override {
-    const int64_t end = position_ + std::max<int64_t>(count, 0);
-    if (end > Filled()) {
-      // Room the writer fills is not zeroed first: one pass over a large body fewer.
-      const int64_t filled = Filled();
-      data_.resize_and_overwrite(static_cast<size_t>(end), [](char*, size_t size) { return size; });
-      TouchPages(data_.data() + filled, end - filled);
-    }
-    if (position_ > size_) {
-      // Bytes between the end and a position past it read as zero, as after a write there.
-      std::memset(data_.data() + size_, 0, static_cast<size_t>(position_ - size_));
-      size_ = position_;
-    }
-    return data_.data() + position_;
-  }
-  void CommitRoom(int64_t count) override {
-    if (count <= 0) return;
-    position_ += count;
-    size_ = std::max(size_, position_);
-  }
-  std::string Take() {
-    data_.resize(static_cast<size_t>(size_));
-    return std::move(data_);
-  }
-
- private:
-  int64_t Filled() const { return static_cast<int64_t>(data_.size()); }
-  std::string data_;  // the bytes, filled at least as far as the size
-  int64_t size_ = 0;
-  int64_t position_ = 0;
-};
 
 // A chunked body's bytes as the connection gives them.
 class TConnectionChunks final : public TIdChunkSource {
@@ -281,7 +209,7 @@ void TIdHTTPProtocol::ReadResult(TStream* stream) {
 void TIdHTTPProtocol::RaiseProtocolException() {
   TMemoryStream body;
   ReadResult(&body);
-  throw EIdHTTPProtocolException(response_->ResponseCode(), response_->ResponseText(), body.DataString());
+  throw EIdHTTPProtocolException(response_->ResponseCode(), response_->ResponseText(), body.TakeDataString());
 }
 
 void TIdHTTPProtocol::DiscardBody() {
@@ -435,9 +363,10 @@ void TIdHTTP::DoDisconnectedEvent() {
 }
 
 std::string TIdHTTP::Get(const std::string& url) {
-  TBodyStream stream;
+  // The body is handed over as the stream holds it, without a final copy.
+  TMemoryStream stream;
   Get(url, stream);
-  return stream.Take();
+  return stream.TakeDataString();
 }
 
 void TIdHTTP::Get(const std::string& url, TStream& stream) { DoRequest(hmGet, url, &stream); }

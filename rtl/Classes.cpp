@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <new>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -53,91 +54,146 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   return total;
 }
 
-void TouchPages(char* room, int64_t count) {
-  constexpr int64_t kPageSize = 4096;
-  for (int64_t at = 0; at < count; at += kPageSize) room[at] = 0;
+// ---- TByteBuffer ----
+
+void TByteBuffer::Fit(int64_t size) {
+  const int64_t capacity = static_cast<int64_t>(storage_.size());
+  if (head_ + size <= capacity) return;
+  if (size <= capacity && head_ >= size_) {
+    // The dropped front is at least as large as what is left: moving the rest down is paid for by the drops.
+    std::memmove(storage_.data(), Data(), static_cast<size_t>(size_));
+    head_ = 0;
+    return;
+  }
+  const int64_t grown = std::max(size, capacity + capacity / 2 + 256);
+  // Past what a string can hold (a 32-bit program's address space) is out of memory, as any other size that
+  // cannot be had.
+  if (static_cast<uint64_t>(grown) > storage_.max_size()) throw std::bad_alloc();
+  std::string storage;
+  storage.resize_and_overwrite(static_cast<size_t>(grown), [this](char* bytes, size_t length) {
+    if (size_ > 0) std::memcpy(bytes, Data(), static_cast<size_t>(size_));
+    return length;
+  });
+  storage_.swap(storage);
+  head_ = 0;
+  touched_ = size_;
+}
+
+char* TByteBuffer::Room(int64_t size) {
+  Fit(size);
+  const int64_t end = head_ + size;
+  if (end > touched_) {
+    // One write in every page not written yet; the last byte too, for a page that the steps skip at the end.
+    char* room = storage_.data();
+    constexpr int64_t kPageSize = 4096;
+    for (int64_t at = touched_; at < end; at += kPageSize) room[at] = 0;
+    room[end - 1] = 0;
+    touched_ = end;
+  }
+  return Data();
+}
+
+void TByteBuffer::Keep(int64_t size) {
+  size_ = std::clamp<int64_t>(size, 0, static_cast<int64_t>(storage_.size()) - head_);
+  touched_ = std::max(touched_, head_ + size_);
+}
+
+void TByteBuffer::SetSize(int64_t size) {
+  size = std::max<int64_t>(size, 0);
+  if (size > size_) {
+    Fit(size);
+    std::memset(Data() + size_, 0, static_cast<size_t>(size - size_));
+  }
+  size_ = size;
+  touched_ = std::max(touched_, head_ + size_);
+}
+
+void TByteBuffer::Reserve(int64_t size) noexcept {
+  try {
+    Fit(size);
+  } catch (const std::bad_alloc&) {
+    // Only a hint: room that cannot be had now is had step by step as the bytes come.
+  }
+}
+
+void TByteBuffer::RemoveFront(int64_t count) {
+  count = std::clamp<int64_t>(count, 0, size_);
+  head_ += count;
+  size_ -= count;
+}
+
+void TByteBuffer::Clear() {
+  std::string().swap(storage_);
+  head_ = 0;
+  size_ = 0;
+  touched_ = 0;
+}
+
+std::string TByteBuffer::Take() {
+  storage_.resize(static_cast<size_t>(head_ + size_));
+  if (head_ > 0) storage_.erase(0, static_cast<size_t>(head_));
+  std::string bytes;
+  bytes.swap(storage_);
+  head_ = 0;
+  size_ = 0;
+  touched_ = 0;
+  return bytes;
 }
 
 // ---- TMemoryStream ----
 
-void TMemoryStream::Grow(int64_t capacity) {
-  if (capacity <= capacity_) return;
-  // Geometric growth keeps a long run of small writes linear.
-  const int64_t grown = std::max<int64_t>(capacity, capacity_ * 3 / 2 + 256);
-  auto data = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(grown));
-  if (size_ > 0) std::memcpy(data.get(), data_.get(), static_cast<size_t>(size_));
-  data_ = std::move(data);
-  capacity_ = grown;
-}
-
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
-  if (count <= 0 || position_ >= size_) return 0;
-  int64_t n = std::min(count, size_ - position_);
-  std::memcpy(buffer, data_.get() + position_, static_cast<size_t>(n));
+  if (count <= 0 || position_ >= bytes_.Size()) return 0;
+  const int64_t n = std::min(count, bytes_.Size() - position_);
+  std::memcpy(buffer, bytes_.Data() + position_, static_cast<size_t>(n));
   position_ += n;
   return n;
 }
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
-  int64_t end = position_ + count;
-  if (end > size_) {
-    Grow(end);
-    if (position_ > size_) std::memset(data_.get() + size_, 0, static_cast<size_t>(position_ - size_));
-    size_ = end;
-  }
-  std::memcpy(data_.get() + position_, buffer, static_cast<size_t>(count));
-  position_ = end;
+  std::memcpy(WriteRoom(count), buffer, static_cast<size_t>(count));
+  CommitRoom(count);
   return count;
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  position_ = std::max<int64_t>(0, SeekTarget(position_, size_, offset, origin));
+  position_ = std::max<int64_t>(0, SeekTarget(position_, bytes_.Size(), offset, origin));
   return position_;
 }
 
 void TMemoryStream::SetSize(int64_t size) {
-  if (size < 0) size = 0;
-  if (size > size_) {
-    Grow(size);
-    std::memset(data_.get() + size_, 0, static_cast<size_t>(size - size_));
-  }
-  size_ = size;
-  if (position_ > size_) position_ = size_;
+  bytes_.SetSize(size);
+  position_ = std::min(position_, bytes_.Size());
 }
 
-void TMemoryStream::Reserve(int64_t count) {
-  // Only a hint: room that cannot be had now is had step by step as the bytes come.
-  try {
-    Grow(position_ + std::max<int64_t>(count, 0));
-  } catch (const std::bad_alloc&) {
-  }
-}
+void TMemoryStream::Reserve(int64_t count) { bytes_.Reserve(position_ + std::max<int64_t>(count, 0)); }
 
 char* TMemoryStream::WriteRoom(int64_t count) {
-  const int64_t end = position_ + std::max<int64_t>(count, 0);
-  Grow(end);
+  const int64_t size = bytes_.Size();
+  char* bytes = bytes_.Room(position_ + std::max<int64_t>(count, 0));
   // Bytes between the end and a position past it read as zero, as after a write there.
-  if (position_ > size_) {
-    std::memset(data_.get() + size_, 0, static_cast<size_t>(position_ - size_));
-    size_ = position_;
+  if (position_ > size) {
+    std::memset(bytes + size, 0, static_cast<size_t>(position_ - size));
+    bytes_.Keep(position_);
   }
-  // Only room past the stream's bytes is touched: what the writer leaves unwritten inside them must stay as it was.
-  TouchPages(data_.get() + size_, end - size_);
-  return data_.get() + position_;
+  return bytes + position_;
 }
 
 void TMemoryStream::CommitRoom(int64_t count) {
   if (count <= 0) return;
   position_ += count;
-  size_ = std::max(size_, position_);
+  bytes_.Keep(std::max(bytes_.Size(), position_));
 }
 
 void TMemoryStream::Clear() {
-  data_.reset();
-  capacity_ = 0;
-  size_ = 0;
+  bytes_.Clear();
   position_ = 0;
+}
+
+std::string TMemoryStream::TakeDataString() {
+  position_ = 0;
+  return bytes_.Take();
 }
 
 // ---- TFileStream ----

@@ -50,19 +50,22 @@ TEST(MemoryStream, ReadsWritesSeeksAndSizes) {
   EXPECT_EQ(stream.DataString(), std::string("he\0\0", 4));
   stream.SetPosition(9);  // past the end: nothing to read
   EXPECT_EQ(stream.Read(buffer, 8), 0);
+  EXPECT_EQ(stream.Seek(-1, TSeekOrigin::soBeginning), 0);  // before the start: at the start
   stream.SetPosition(0);
   EXPECT_THROW(stream.ReadBuffer(buffer, 5), EReadError);
 }
 
 TEST(MemoryStream, RoomWrittenInPlaceKeepsTheBytesItsWriterLeftAlone) {
-  TMemoryStream stream;
   const std::string before(10000, 'x');
-  stream.WriteBuffer(before.data(), static_cast<int64_t>(before.size()));
-  stream.SetPosition(0);
-  std::memcpy(stream.WriteRoom(12000), "ab", 2);
-  stream.CommitRoom(2);
-  EXPECT_EQ(stream.Position(), 2);
-  EXPECT_TRUE(stream.DataString() == "ab" + before.substr(2));
+  for (int64_t room : {9000, 12000}) {  // ending inside the stream's bytes and past them
+    TMemoryStream stream;
+    stream.WriteBuffer(before.data(), static_cast<int64_t>(before.size()));
+    stream.SetPosition(0);
+    std::memcpy(stream.WriteRoom(room), "ab", 2);
+    stream.CommitRoom(2);
+    EXPECT_EQ(stream.Position(), 2);
+    EXPECT_TRUE(stream.DataString() == "ab" + before.substr(2)) << room;
+  }
 }
 
 // A component that records the notifications it receives.

@@ -460,7 +460,8 @@ TkelXMLTree::TkelXMLTree(std::string_view name, std::string_view value, TkelXMLN
   SetValue(value);
 }
 
-void TkelXMLTree::LoadFromStream(TStream& stream) {
+template <class Fill>
+void TkelXMLTree::Load(size_t expected, Fill fill) {
   // Everything of the last load goes; the root's value stays, so it is carried over.
   const std::string rootValue(Value());
   lines_.reset();
@@ -468,29 +469,41 @@ void TkelXMLTree::LoadFromStream(TStream& stream) {
 
   // The document goes into the arena too, with room behind it for what a feed of its size makes (nodes, lists and
   // rewritten texts take about three times the bytes of the markup), so a load mostly takes one block.
-  const int64_t expected = std::max<int64_t>(stream.Size() - stream.Position(), 0);
-  arena_.Reserve(static_cast<size_t>(expected) * 4 + 1024);
-  char* bytes = static_cast<char*>(arena_.Allocate(static_cast<size_t>(expected), 1));
-  size_t size = static_cast<size_t>(std::max<int64_t>(stream.Read(bytes, expected), 0));
-  // A stream that had more than it said: the rest is read on until the stream reports its end.
-  char chunk[4096];
-  std::string more;
-  for (int64_t got; (got = stream.Read(chunk, sizeof chunk)) > 0;) more.append(chunk, static_cast<size_t>(got));
-  if (!more.empty()) {
-    char* whole = static_cast<char*>(arena_.Allocate(size + more.size(), 1));
-    std::memcpy(whole, bytes, size);
-    std::memcpy(whole + size, more.data(), more.size());
-    bytes = whole;
-    size += more.size();
-  }
+  arena_.Reserve(expected * 4 + 1024);
+  const std::string_view document = fill(static_cast<char*>(arena_.Allocate(expected, 1)));
   // A NUL byte ends the document.
-  if (const void* nul = std::memchr(bytes, '\0', size)) size = static_cast<size_t>(static_cast<const char*>(nul) - bytes);
-  document_ = std::string_view(bytes, size);
+  document_ = document.substr(0, document.find('\0'));
 
   SetName("root");
   SetValue(rootValue);
   TkelXMLTreeBuilder builder(*this);
   Scan(document_, builder);
+}
+
+void TkelXMLTree::LoadFromStream(TStream& stream) {
+  const int64_t expected = std::max<int64_t>(stream.Size() - stream.Position(), 0);
+  Load(static_cast<size_t>(expected), [this, &stream, expected](char* bytes) {
+    size_t size = static_cast<size_t>(std::max<int64_t>(stream.Read(bytes, expected), 0));
+    // A stream that had more than it said: the rest is read on until the stream reports its end.
+    char chunk[4096];
+    std::string more;
+    for (int64_t got; (got = stream.Read(chunk, sizeof chunk)) > 0;) more.append(chunk, static_cast<size_t>(got));
+    if (!more.empty()) {
+      char* whole = static_cast<char*>(arena_.Allocate(size + more.size(), 1));
+      std::memcpy(whole, bytes, size);
+      std::memcpy(whole + size, more.data(), more.size());
+      bytes = whole;
+      size += more.size();
+    }
+    return std::string_view(bytes, size);
+  });
+}
+
+void TkelXMLTree::LoadFromText(std::string_view text) {
+  Load(text.size(), [text](char* bytes) {
+    if (!text.empty()) std::memcpy(bytes, text.data(), text.size());
+    return std::string_view(bytes, text.size());
+  });
 }
 
 const TStringList& TkelXMLTree::Lines() const {

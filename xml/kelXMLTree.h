@@ -91,7 +91,6 @@ class TkelXMLNode : public TObject {
   void SetValue(std::string_view value) { value_ = Keep(value); }
   // True when Value was last set from a CDATA section.
   bool IsCDATA() const { return isCDATA_; }
-  void SetIsCDATA(bool isCDATA) { isCDATA_ = isCDATA; }
   TkelXMLNode* Parent() const { return parent_; }
 
   int ChildCount() const { return static_cast<int>(children_.count); }
@@ -172,6 +171,9 @@ class TkelXMLTree : public TkelXMLNode {
   // the first NUL byte) and renames the root "root". The root's value changes only when text stands outside every
   // element. Accepts every input.
   void LoadFromStream(TStream& stream);
+  // The same with the document given as a text, which the tree copies once. Not one of the tree's own texts: the
+  // load gives those back before it copies.
+  void LoadFromText(std::string_view text);
 
   // The token list of the last load, one text per token: a three-character code ("OT:" start tag, "CT:" end tag,
   // "ET:" empty-element tag, "TX:" text, "CD:" CDATA section) and the token's body. It is made on first request from
@@ -179,6 +181,11 @@ class TkelXMLTree : public TkelXMLNode {
   const TStringList& Lines() const;
 
  private:
+  // Replaces the tree by the document that fill writes into room for expected bytes (or puts elsewhere in the
+  // arena) and returns.
+  template <class Fill>
+  void Load(size_t expected, Fill fill);
+
   // A small document fits in the tree itself: loading it takes no memory from the system.
   alignas(16) char firstRoom_[8192];
   TkelXMLArena arena_{firstRoom_, sizeof firstRoom_};

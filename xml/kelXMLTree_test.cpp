@@ -20,7 +20,7 @@ void LoadInto(TkelXMLTree& tree, std::string_view document, int64_t position = 0
 
 std::unique_ptr<TkelXMLTree> Load(std::string_view document) {
   auto tree = std::make_unique<TkelXMLTree>("test", "test", nullptr);
-  LoadInto(*tree, document);
+  tree->LoadFromText(document);
   return tree;
 }
 
