@@ -48,6 +48,32 @@ void LockDownLocalMachineZone() {
   (void)locked;
 }
 
+// The common controls' subclassing of a window, from the version the program's manifest names (the system's
+// side-by-side store gives it) and only once a control is hosted: the library is large, and nothing the program shows
+// before its first page needs it.
+struct TSubclassing {
+  decltype(&SetWindowSubclass) set = nullptr;
+  decltype(&RemoveWindowSubclass) remove = nullptr;
+  decltype(&DefSubclassProc) callDefault = nullptr;
+};
+
+const TSubclassing& Subclassing() {
+  static const TSubclassing functions = [] {
+    TSubclassing found;
+    if (HMODULE library = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+      found.set = reinterpret_cast<decltype(found.set)>(reinterpret_cast<void*>(GetProcAddress(library, "SetWindowSubclass")));
+      found.remove =
+          reinterpret_cast<decltype(found.remove)>(reinterpret_cast<void*>(GetProcAddress(library, "RemoveWindowSubclass")));
+      found.callDefault =
+          reinterpret_cast<decltype(found.callDefault)>(reinterpret_cast<void*>(GetProcAddress(library, "DefSubclassProc")));
+    }
+    // All three or none: a window subclassed without the way back out would keep calling into a freed host.
+    if (!found.set || !found.remove || !found.callDefault) found = TSubclassing{};
+    return found;
+  }();
+  return functions;
+}
+
 // The frame the control may ask for menus, border space and status text. A notification window has none of these,
 // so it declines them politely; what matters is that it answers at all.
 class TWebBrowserFrame final : public IOleInPlaceFrame {
@@ -374,7 +400,10 @@ void TWebBrowser::Activate() {
   active_ = true;
   // The control's window follows the parent's client area. A subclass, unlike a replaced window procedure, stays
   // correct whatever else hooks the same window.
-  SetWindowSubclass(parent_, &TWebBrowser::ParentSubclassProc, kParentSubclassId, reinterpret_cast<DWORD_PTR>(this));
+  // Without the common controls the control keeps the bounds it has: it is still shown, only not resized.
+  if (Subclassing().set) {
+    Subclassing().set(parent_, &TWebBrowser::ParentSubclassProc, kParentSubclassId, reinterpret_cast<DWORD_PTR>(this));
+  }
   TComPtr<IOleInPlaceObject> inPlace;
   if (SUCCEEDED(oleObject_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(inPlace.Put())))) {
     inPlaceObject_ = std::move(inPlace);
@@ -385,7 +414,7 @@ void TWebBrowser::Activate() {
 void TWebBrowser::Deactivate() {
   if (!active_) return;
   active_ = false;
-  RemoveWindowSubclass(parent_, &TWebBrowser::ParentSubclassProc, kParentSubclassId);
+  if (Subclassing().remove) Subclassing().remove(parent_, &TWebBrowser::ParentSubclassProc, kParentSubclassId);
   if (inPlaceObject_) inPlaceObject_->InPlaceDeactivate();
   inPlaceObject_.Reset();
 }
@@ -417,7 +446,7 @@ void TWebBrowser::FitToParent() {
 
 LRESULT CALLBACK TWebBrowser::ParentSubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                                  DWORD_PTR data) {
-  LRESULT result = DefSubclassProc(window, msg, wParam, lParam);
+  LRESULT result = Subclassing().callDefault(window, msg, wParam, lParam);
   // Nothing here may throw: this frame belongs to the system.
   if (msg == WM_SIZE) reinterpret_cast<TWebBrowser*>(data)->FitToParent();
   return result;
