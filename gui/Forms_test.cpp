@@ -61,14 +61,12 @@ TEST(ExceptionBox, PeriodRule) {
     const char* shown;
   } cases[] = {
       {"", ""},
-      {"Socket Error # 10061", "Socket Error # 10061."},
-      {"Connection Closed Gracefully.", "Connection Closed Gracefully."},
-      {"HTTP/1.1 404 Not Found", "HTTP/1.1 404 Not Found."},
+      {"The feed could not be read", "The feed could not be read."},
+      {"Ends in a period.", "Ends in a period."},
       {"done (twice)", "done (twice)"},
       {"stop!", "stop!"},
       {"minus-", "minus-"},
       {"ends in slash/", "ends in slash/."},
-      {"'x' is not a valid integer value", "'x' is not a valid integer value."},
       {"caf\xE9", "caf\xE9."},
   };
   for (const Case& c : cases) EXPECT_EQ(ExceptionBoxText(c.message), c.shown) << c.message;
@@ -133,7 +131,14 @@ TEST(FormVisibility, ShowRunsOnShowBeforeTheWindowIsOnScreenAndHideRunsOnHideBef
   EXPECT_TRUE(form->Visible());
   EXPECT_TRUE(IsWindowVisible(form->Handle()));
   EXPECT_EQ(GetForegroundWindow(), form->Handle()) << "shown and activated";
+  auto cover = NewForm("Cover");
+  cover->Show();
   form->Show();  // already visible: brought to the front only
+  bool inFront = false;
+  for (HWND w = GetWindow(cover->Handle(), GW_HWNDPREV); w != nullptr; w = GetWindow(w, GW_HWNDPREV)) {
+    inFront = inFront || w == form->Handle();
+  }
+  EXPECT_TRUE(inFront);
   form->Hide();
   EXPECT_FALSE(IsWindowVisible(form->Handle()));
   form->Hide();  // already hidden: nothing
