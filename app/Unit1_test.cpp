@@ -112,7 +112,7 @@ TEST_F(MainWindow, StartsHiddenWithItsTrayIconAndMenuAndAnApplicationWindowWitho
   // The menu a right press on the icon opens.
   TMenuUser user({VK_ESCAPE});
   SendMessageA(Form1->Handle(), kTrayCallbackMessage, kTrayIconId, WM_RBUTTONDOWN);
-  EXPECT_EQ(user.Items(), (std::vector<std::string>{"Show Topics", "Configuratie", "-", "Exit"}));
+  EXPECT_EQ(user.Items(), (std::vector<std::string>{"Show Topics", "Configuratie", "", "Exit"}));
 }
 
 TEST_F(MainWindow, SessionEndAndApplicationCloseQueriesHideItAndAreRefused) {

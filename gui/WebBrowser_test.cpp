@@ -45,6 +45,41 @@ class THostWindow {
   HWND window_ = nullptr;
 };
 
+// Calls an event sink of the browser control as the control does when a link asks for a new window; returns the
+// cancel flag the sink left.
+bool RaiseNewWindow3(IDispatch* sink, const std::wstring& url) {
+  VARIANT_BOOL cancel = VARIANT_FALSE;
+  IDispatch* newWindow = nullptr;
+  BSTR address = SysAllocString(url.c_str());
+  BSTR context = SysAllocString(L"file:///C:/htmlAll.html");
+  VARIANTARG args[5];
+  for (VARIANTARG& arg : args) VariantInit(&arg);
+  // Last argument first: the address, its context, the flags, the cancel flag, the new window.
+  V_VT(&args[0]) = VT_BSTR;
+  V_BSTR(&args[0]) = address;
+  V_VT(&args[1]) = VT_BSTR;
+  V_BSTR(&args[1]) = context;
+  V_VT(&args[2]) = VT_I4;
+  V_I4(&args[2]) = 0;
+  V_VT(&args[3]) = VT_BOOL | VT_BYREF;
+  V_BOOLREF(&args[3]) = &cancel;
+  V_VT(&args[4]) = VT_DISPATCH | VT_BYREF;
+  V_DISPATCHREF(&args[4]) = &newWindow;
+  DISPPARAMS params = {args, nullptr, 5, 0};
+  sink->Invoke(273, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+  SysFreeString(address);
+  SysFreeString(context);
+  return cancel == VARIANT_TRUE;
+}
+
+// Gives the calling thread an error object with this description, as a control that refuses a call does.
+void SetThreadErrorDescription(const wchar_t* description) {
+  TComPtr<ICreateErrorInfo> create;
+  if (FAILED(CreateErrorInfo(create.Put()))) return;
+  create->SetDescription(const_cast<LPOLESTR>(description));
+  SetErrorInfo(0, create.As<IErrorInfo>(IID_IErrorInfo).Get());
+}
+
 // The system's text for a code, with the same trimming the error rule asks for.
 std::string TrimmedSystemText(HRESULT code) {
   char buffer[1024];
@@ -144,7 +179,9 @@ TEST_F(HostedBrowserTest, NavigateHandsPathFlagsAndThreeEmptyArgumentsToTheRealC
   const std::string page = folder + "\\htmlAll.html";
   std::ofstream(page, std::ios::binary) << "<html><body>page</body></html>\r\n";
   const std::wstring wide = AnsiToWide(page);
-  if (GetACP() == 1252) EXPECT_NE(wide.find(L"Caf\u00e9 Cr\u00e8che"), std::wstring::npos);
+  if (GetACP() == 1252) {
+    EXPECT_NE(wide.find(L"Caf\u00e9 Cr\u00e8che"), std::wstring::npos);
+  }
   TWebBrowser& browser = *browser_;
   std::vector<std::string> calls;
   browser.SetNavigateCall([&](IWebBrowser2* c, BSTR u, VARIANT* f, VARIANT* t, VARIANT* p, VARIANT* h) {
@@ -187,10 +224,10 @@ TEST_F(HostedBrowserTest, RefusedNavigationRaisesTheMessageTheRuleChooses) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
     browser.SetNavigateCall([&](IWebBrowser2*, BSTR, VARIANT*, VARIANT*, VARIANT*, VARIANT*) {
-      if (c.description) testing_win::SetThreadErrorDescription(c.description);
+      if (c.description) SetThreadErrorDescription(c.description);
       return c.code;
     });
-    if (c.earlier) testing_win::SetThreadErrorDescription(c.earlier);
+    if (c.earlier) SetThreadErrorDescription(c.earlier);
     const auto error = Raised<EOleSysError>([&] { browser.Navigate(L"C:\\page.html", 14); });
     ASSERT_EQ(error.has_value(), !c.expected.empty());
     if (!error) continue;
@@ -205,15 +242,15 @@ TEST_F(HostedBrowserTest, TheControlReportsToTheEventSinkAndANewWindowGoesToTheH
   ASSERT_NE(sink, nullptr);
   EXPECT_TRUE(browser.EventsConnected()) << "the real control took the sink";
 
-  EXPECT_FALSE(testing_win::RaiseNewWindow3(sink, L"http://127.0.0.1/nieuws/7")) << "no handler: the control decides";
+  EXPECT_FALSE(RaiseNewWindow3(sink, L"http://127.0.0.1/nieuws/7")) << "no handler: the control decides";
   std::vector<std::wstring> asked;
   browser.OnNewWindow = [&](TObject* sender, const std::wstring& url, bool& cancel) {
     EXPECT_EQ(sender, &browser);
     asked.push_back(url);
     cancel = url.find(L"/nieuws/") != std::wstring::npos;
   };
-  EXPECT_TRUE(testing_win::RaiseNewWindow3(sink, L"http://127.0.0.1/nieuws/7"));
-  EXPECT_FALSE(testing_win::RaiseNewWindow3(sink, L"http://127.0.0.1/other"));
+  EXPECT_TRUE(RaiseNewWindow3(sink, L"http://127.0.0.1/nieuws/7"));
+  EXPECT_FALSE(RaiseNewWindow3(sink, L"http://127.0.0.1/other"));
   EXPECT_EQ(asked, (std::vector<std::wstring>{L"http://127.0.0.1/nieuws/7", L"http://127.0.0.1/other"}));
   // A handler that fails after cancelling still keeps the control from opening the window; its failure is shown.
   browser.OnNewWindow = [](TObject*, const std::wstring&, bool& cancel) {
@@ -221,7 +258,7 @@ TEST_F(HostedBrowserTest, TheControlReportsToTheEventSinkAndANewWindowGoesToTheH
     throw Exception("The shell failed");
   };
   testing_win::TMessageBoxCloser boxes;
-  EXPECT_TRUE(testing_win::RaiseNewWindow3(sink, L"http://127.0.0.1/nieuws/8"));
+  EXPECT_TRUE(RaiseNewWindow3(sink, L"http://127.0.0.1/nieuws/8"));
   EXPECT_EQ(boxes.Count(), 1);
 }
 
