@@ -173,8 +173,9 @@ TEST_F(WebBrowserTest, ParentWindowDestroyedBeforeTheHostIsSurvived) {
 // A page in a folder whose name has letters of the code page beyond ASCII.
 TEST_F(HostedBrowserTest, NavigateHandsPathFlagsAndThreeEmptyArgumentsToTheRealControl) {
   TTempFolder temp;
-  const std::string folder = temp.File("Caf\xe9 Cr\xe8"
-                                       "che");
+  const std::string folder = temp.File(
+      "Caf\xe9 Cr\xe8"
+      "che");
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
   const std::string page = folder + "\\htmlAll.html";
   std::ofstream(page, std::ios::binary) << "<html><body>page</body></html>\r\n";
@@ -185,8 +186,8 @@ TEST_F(HostedBrowserTest, NavigateHandsPathFlagsAndThreeEmptyArgumentsToTheRealC
   TWebBrowser& browser = *browser_;
   std::vector<std::string> calls;
   browser.SetNavigateCall([&](IWebBrowser2* c, BSTR u, VARIANT* f, VARIANT* t, VARIANT* p, VARIANT* h) {
-    calls.push_back(Format("%d %d %ld %d %d %d", c == browser.ControlInterface(), V_VT(f), V_I4(f), V_VT(t), V_VT(p),
-                           V_VT(h)));
+    calls.push_back(
+        Format("%d %d %ld %d %d %d", c == browser.ControlInterface(), V_VT(f), V_I4(f), V_VT(t), V_VT(p), V_VT(h)));
     return TWebBrowser::DirectNavigateCall(c, u, f, t, p, h);
   });
   browser.Navigate(wide, 14);
@@ -206,7 +207,7 @@ TEST_F(HostedBrowserTest, RefusedNavigationRaisesTheMessageTheRuleChooses) {
     const wchar_t* earlier;      // left on the thread before the call
     const wchar_t* description;  // null: the control sets no error object
     HRESULT code;
-    std::string expected;        // empty: nothing raised
+    std::string expected;  // empty: nothing raised
   };
   const Case cases[] = {
       {nullptr, L"The page is blocked.. \r\n\t", E_ACCESSDENIED, "The page is blocked"},

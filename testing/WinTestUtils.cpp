@@ -58,7 +58,9 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
   return true;
 }
 
-void PumpFor(int ms) { PumpUntil([] { return false; }, ms); }
+void PumpFor(int ms) {
+  PumpUntil([] { return false; }, ms);
+}
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
   auto start = Clock::now();
