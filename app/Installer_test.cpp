@@ -155,7 +155,7 @@ TEST_P(InstallerTest, InstallsStartsAndUninstallsLeavingNothingBehind) {
   EXPECT_FALSE(FileExists(ownFolder));
   EXPECT_FALSE(RegistryText(mode.root, kRunKey, kName).has_value());
   EXPECT_FALSE(KeyExists(mode.root, kUninstallKey));
-  EXPECT_EQ(boxes.Count(), 0);
+  EXPECT_TRUE(boxes.Seen().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, InstallerTest,

@@ -89,7 +89,7 @@ TEST(DefaultHandler, ShowsTheMessageInAStopBoxOwnedByTheApplicationWindowWithOth
     } catch (...) {
       Application->HandleException(nullptr);
     }
-    ASSERT_EQ(closer.Count(), 2);
+    ASSERT_EQ(closer.Seen().size(), 2u);
     EXPECT_EQ(closer.Seen()[1].text, "out of memory!");
     TSeenMessageBox box = closer.Seen()[0];
     EXPECT_EQ(box.text, "The feed could not be read.");
@@ -114,7 +114,7 @@ TEST(DefaultHandler, AbortShowsNothingAndTheMouseCaptureIsCancelledFirst) {
   }
   EXPECT_EQ(GetCapture(), nullptr);
   PumpFor(100);
-  EXPECT_EQ(closer.Count(), 0);
+  EXPECT_TRUE(closer.Seen().empty());
 }
 
 TEST(FormVisibility, ShowRunsOnShowBeforeTheWindowIsOnScreenAndHideRunsOnHideBeforeItGoes) {
@@ -190,7 +190,7 @@ TEST(FormVisibility, ErrorsInsideTheHandlersAreReportedAndTheChangeStillComplete
   EXPECT_TRUE(IsWindowVisible(form->Handle()));
   form->Hide();
   EXPECT_FALSE(IsWindowVisible(form->Handle()));
-  ASSERT_EQ(closer.Count(), 2) << "the refusal in the show handler, then the hide handler's error";
+  ASSERT_EQ(closer.Seen().size(), 2u) << "the refusal in the show handler, then the hide handler's error";
   EXPECT_EQ(closer.Seen()[1].text, "hide failed!");
 }
 

@@ -60,7 +60,7 @@ TEST(PopupMenu, EscapeChoosesNothingAndAFailingCommandIsReportedByTheDefaultHand
     TMenuUser user({VK_DOWN, VK_DOWN, VK_RETURN});  // the separator is skipped
     f.menu->Popup(50, 50);
   }
-  EXPECT_EQ(closer.Count(), 1);
+  EXPECT_EQ(closer.Seen().size(), 1u);
 }
 
 TEST(PopupMenu, AMenuDestroyedWhileItIsOpenRunsNothingAndReturnsSafely) {

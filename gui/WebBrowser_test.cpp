@@ -260,7 +260,7 @@ TEST_F(HostedBrowserTest, TheControlReportsToTheEventSinkAndANewWindowGoesToTheH
   };
   testing_win::TMessageBoxCloser boxes;
   EXPECT_TRUE(RaiseNewWindow3(sink, L"http://127.0.0.1/nieuws/8"));
-  EXPECT_EQ(boxes.Count(), 1);
+  EXPECT_EQ(boxes.Seen().size(), 1u);
 }
 
 // What a page may do, as the real control hears it from the site it was given: images, and nothing that runs.

@@ -133,11 +133,6 @@ std::vector<TSeenMessageBox> TMessageBoxCloser::Seen() const {
   return seen_;
 }
 
-int TMessageBoxCloser::Count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int>(seen_.size());
-}
-
 void TMessageBoxCloser::Run() {
   DWORD self = GetCurrentProcessId();
   std::vector<HWND> pressed;

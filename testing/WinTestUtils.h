@@ -62,7 +62,6 @@ class TMessageBoxCloser {
   TMessageBoxCloser& operator=(const TMessageBoxCloser&) = delete;
 
   std::vector<TSeenMessageBox> Seen() const;
-  int Count() const;
 
  private:
   void Run();

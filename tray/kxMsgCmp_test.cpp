@@ -89,7 +89,7 @@ TEST(MessageHook, AComponentThatThrowsIsReportedAndTheFormStillGetsTheMessage) {
   thrower->SetHandle(form.Handle());
   testing_win::TMessageBoxCloser closer;
   EXPECT_EQ(SendMessageA(form.Handle(), kProbeMessage, 0, 0), 42);
-  EXPECT_EQ(closer.Count(), 1);
+  EXPECT_EQ(closer.Seen().size(), 1u);
   EXPECT_EQ(journal, (std::vector<std::string>{"form"}));
 }
 
