@@ -181,13 +181,11 @@ TEST_F(Unit2Test, EachSlideTickMovesOneStepAndTheLastOneSettlesExactly) {
     bool goesOn;
   };
   const Row rows[] = {
-      {true, -height, -height + 5, true},
       {true, -6, -1, true},
       {true, -5, 0, false},
       {true, -1, 0, false},
       {false, 0, -10, true},
       {false, -height + 10, -height, true},
-      {false, -height, -height, false},
       {false, -height + 3, -height, false},
   };
   // The handlers on their own: the timers stay enabled without a handler, so no real tick comes in between.

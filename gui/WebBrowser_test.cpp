@@ -19,31 +19,13 @@ using testing_win::WindowRect;
 
 namespace {
 
-// A visible, plain top-level window to host the control in.
-class THostWindow {
- public:
-  THostWindow(int width, int height) {
-    window_ = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, width, height, nullptr,
-                              nullptr, GetModuleHandleA(nullptr), nullptr);
-    EXPECT_NE(window_, nullptr);
-  }
-  ~THostWindow() {
-    if (IsWindow(window_)) DestroyWindow(window_);
-  }
-  THostWindow(const THostWindow&) = delete;
-  THostWindow& operator=(const THostWindow&) = delete;
-  HWND Handle() const { return window_; }
-  // The client area in screen coordinates.
-  RECT ClientOnScreen() const {
-    RECT client;
-    GetClientRect(window_, &client);
-    MapWindowPoints(window_, nullptr, reinterpret_cast<POINT*>(&client), 2);
-    return client;
-  }
-
- private:
-  HWND window_ = nullptr;
-};
+// A window's client area in screen coordinates.
+RECT ClientOnScreen(HWND window) {
+  RECT client;
+  GetClientRect(window, &client);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  return client;
+}
 
 // Calls an event sink of the browser control as the control does when a link asks for a new window; returns the
 // cancel flag the sink left.
@@ -96,78 +78,70 @@ class WebBrowserTest : public testing::Test {
   void TearDown() override { CoUninitialize(); }
 };
 
-// The control in a host window of the notification window's size.
+// The control in a visible, plain top-level window of the notification window's size.
 class HostedBrowserTest : public WebBrowserTest {
  protected:
   void SetUp() override {
     WebBrowserTest::SetUp();
-    host_ = std::make_unique<THostWindow>(513, 230);
+    host_ = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 513, 230, nullptr, nullptr,
+                            GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(host_, nullptr);
     browser_ = std::make_unique<TWebBrowser>(nullptr);
-    browser_->SetParentWindow(host_->Handle());
+    browser_->SetParentWindow(host_);
   }
   void TearDown() override {
     browser_.reset();
-    host_.reset();
+    if (IsWindow(host_)) DestroyWindow(host_);
     WebBrowserTest::TearDown();
   }
 
-  std::unique_ptr<THostWindow> host_;
+  HWND host_ = nullptr;
   std::unique_ptr<TWebBrowser> browser_;
 };
 
 TEST_F(HostedBrowserTest, HostedControlFillsTheClientAreaAndFollowsIt) {
-  THostWindow& host = *host_;
   TWebBrowser& browser = *browser_;
   HWND control = browser.ControlWindow();
   ASSERT_NE(control, nullptr);
-  EXPECT_TRUE(IsChild(host.Handle(), control));
-  EXPECT_EQ(host.ClientOnScreen(), WindowRect(control));
+  EXPECT_TRUE(IsChild(host_, control));
+  EXPECT_EQ(ClientOnScreen(host_), WindowRect(control));
 
-  SetWindowPos(host.Handle(), nullptr, 0, 0, 420, 210, SWP_NOMOVE | SWP_NOZORDER);
-  EXPECT_EQ(host.ClientOnScreen(), WindowRect(control));
+  SetWindowPos(host_, nullptr, 0, 0, 420, 210, SWP_NOMOVE | SWP_NOZORDER);
+  EXPECT_EQ(ClientOnScreen(host_), WindowRect(control));
   RECT client;
-  GetClientRect(host.Handle(), &client);
+  GetClientRect(host_, &client);
   EXPECT_EQ(browser.Width(), client.right);
   EXPECT_EQ(browser.Height(), client.bottom);
 
   // Without alignment the control keeps the bounds it is given, whatever the parent does.
   browser.SetAlignClient(false);
   browser.SetBounds(10, 20, 100, 50);
-  SetWindowPos(host.Handle(), nullptr, 0, 0, 500, 260, SWP_NOMOVE | SWP_NOZORDER);
-  RECT expected = host.ClientOnScreen();
+  SetWindowPos(host_, nullptr, 0, 0, 500, 260, SWP_NOMOVE | SWP_NOZORDER);
+  RECT expected = ClientOnScreen(host_);
   expected = {expected.left + 10, expected.top + 20, expected.left + 110, expected.top + 70};
   EXPECT_EQ(expected, WindowRect(control));
 }
 
-TEST_F(WebBrowserTest, InterfaceIsObtainedOnceAndEveryReferenceIsReleasedOnDestruction) {
-  THostWindow host(500, 250);
-  IWebBrowser2* kept = nullptr;
-  HWND control = nullptr;
-  {
-    TWebBrowser browser(nullptr);
-    browser.SetParentWindow(host.Handle());
-    control = browser.ControlWindow();
-    kept = browser.ControlInterface();
-    ASSERT_NE(kept, nullptr);
-    EXPECT_EQ(browser.ControlInterface(), kept);
-    kept->AddRef();
-  }
+TEST_F(HostedBrowserTest, InterfaceIsObtainedOnceAndEveryReferenceIsReleasedOnDestruction) {
+  HWND control = browser_->ControlWindow();
+  IWebBrowser2* kept = browser_->ControlInterface();
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(browser_->ControlInterface(), kept);
+  kept->AddRef();
+  browser_.reset();
   EXPECT_FALSE(IsWindow(control));
-  EXPECT_TRUE(IsWindow(host.Handle()));
+  EXPECT_TRUE(IsWindow(host_));
   // Ours is the last reference: the host kept none behind.
   EXPECT_EQ(kept->Release(), 0u);
 }
 
-TEST_F(WebBrowserTest, ParentWindowDestroyedBeforeTheHostIsSurvived) {
-  auto host = std::make_unique<THostWindow>(400, 200);
-  TWebBrowser browser(nullptr);
-  browser.SetParentWindow(host->Handle());
-  HWND control = browser.ControlWindow();
+TEST_F(HostedBrowserTest, ParentWindowDestroyedBeforeTheHostIsSurvived) {
+  HWND control = browser_->ControlWindow();
   ASSERT_NE(control, nullptr);
-  host.reset();
+  DestroyWindow(host_);
   EXPECT_FALSE(IsWindow(control));
-  // Still usable without a window, and destroyed cleanly at scope exit.
-  EXPECT_NO_THROW(browser.ControlInterface());
+  // Still usable without a window, and destroyed cleanly at the end.
+  EXPECT_NO_THROW(browser_->ControlInterface());
 }
 
 // A page in a folder whose name has letters of the code page beyond ASCII.
