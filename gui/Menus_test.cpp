@@ -19,7 +19,6 @@ struct TMenuForm {
     menu = new TPopupMenu(&form);
     for (const char* caption : {"First", "-", "Failing", "Last"}) {
       auto* item = new TMenuItem(&form);
-      item->SetName(std::string(caption) == "-" ? "N1" : caption);
       item->SetCaption(caption);
       menu->Items()->Add(item);
     }

@@ -22,17 +22,15 @@ constexpr int kMessageBoxTextId = 0xFFFF;
 constexpr int kMessageBoxIconIds[] = {0x14, 0x440};
 constexpr UINT kMenuGetHandle = 0x01E1;  // MN_GETHMENU
 
-int ElapsedMs(Clock::time_point start) {
-  return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-void PumpOnce(int waitMs) {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+// Calls wait() until done() holds or timeoutMs passed; returns done()'s last value.
+template <class Wait>
+bool Until(const std::function<bool()>& done, int timeoutMs, Wait wait) {
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (Clock::now() >= end) return done();
+    wait();
   }
-  if (waitMs > 0) MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(waitMs), QS_ALLINPUT);
+  return true;
 }
 
 // The item texts of an open popup menu window of this process.
@@ -50,12 +48,14 @@ std::vector<std::string> OpenMenuItems(HWND menuWindow) {
 }  // namespace
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-  auto start = Clock::now();
-  while (!done()) {
-    if (ElapsedMs(start) >= timeoutMs) return done();
-    PumpOnce(5);
-  }
-  return true;
+  return Until(done, timeoutMs, [] {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  });
 }
 
 void PumpFor(int ms) {
@@ -63,12 +63,7 @@ void PumpFor(int ms) {
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-  auto start = Clock::now();
-  while (!done()) {
-    if (ElapsedMs(start) >= timeoutMs) return done();
-    Sleep(2);
-  }
-  return true;
+  return Until(done, timeoutMs, [] { Sleep(2); });
 }
 
 std::vector<HWND> FindTopWindows(DWORD processId, const char* className, const char* caption) {
