@@ -91,8 +91,7 @@ TEST_F(Tray, AddedOnceLoadedWithTheFirstFormOfTheIconDataAndRemovedOnDestruction
 TEST_F(Tray, TipIsCutTo63CharactersAndAnEmptyTipClearsTheTipFlag) {
   TTrayForm form(Application);
   shellCalls.clear();
-  std::string seventy(70, 'x');
-  for (int i = 0; i < 70; ++i) seventy[static_cast<size_t>(i)] = static_cast<char>('a' + i % 26);
+  const std::string seventy = "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyzabcdefghijklmnopqr";
   form.kxTray1->SetTip(seventy);
   EXPECT_EQ(form.kxTray1->Tip(), seventy.substr(0, 63));
   ASSERT_EQ(shellCalls.size(), 1u);
