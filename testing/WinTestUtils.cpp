@@ -20,7 +20,6 @@ constexpr const char* kMenuClass = "#32768";
 constexpr int kMessageBoxTextId = 0xFFFF;
 // The icon control of a message box: one id on Windows, another in Wine.
 constexpr int kMessageBoxIconIds[] = {0x14, 0x440};
-constexpr UINT kMenuGetHandle = 0x01E1;  // MN_GETHMENU
 
 // Calls wait() until done() holds or timeoutMs passed; returns done()'s last value.
 template <class Wait>
@@ -31,18 +30,6 @@ bool Until(const std::function<bool()>& done, int timeoutMs, Wait wait) {
     wait();
   }
   return true;
-}
-
-// The item texts of an open popup menu window of this process.
-std::vector<std::string> OpenMenuItems(HWND menuWindow) {
-  std::vector<std::string> items;
-  auto menu = reinterpret_cast<HMENU>(SendMessageA(menuWindow, kMenuGetHandle, 0, 0));
-  for (int i = 0; menu != nullptr && i < GetMenuItemCount(menu); ++i) {
-    char text[256] = {};
-    GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
-    items.push_back(text);
-  }
-  return items;
 }
 
 }  // namespace
@@ -182,7 +169,6 @@ TMenuUser::TMenuUser(std::vector<WPARAM> keys, DWORD processId, std::function<bo
         WaitUntil([&] { return (menu = FindOpenMenu(processId)) != nullptr; }, 5000);
         if (menu == nullptr) return;
         seen_ = true;
-        if (processId == 0) items_ = OpenMenuItems(menu);
         if (ready) WaitUntil(ready, 10000);
         for (WPARAM key : keys) {
           PostMessageA(menu, WM_KEYDOWN, key, 0);

@@ -75,9 +75,8 @@ class TMessageBoxCloser {
 
 // The visible popup menu window (#32768) of a process (0: this one), or null.
 HWND FindOpenMenu(DWORD processId = 0);
-// Plays the user of a popup menu from a thread of its own: waits for the process's menu to open, reads its item texts
-// (this process only; a separator has none), waits for ready() when given, then presses the keys. Joined at
-// destruction.
+// Plays the user of a popup menu from a thread of its own: waits for the process's menu to open, then for ready()
+// when given (which runs on that thread while the menu is open), then presses the keys. Joined at destruction.
 class TMenuUser {
  public:
   explicit TMenuUser(std::vector<WPARAM> keys, DWORD processId = 0, std::function<bool()> ready = nullptr);
@@ -86,13 +85,8 @@ class TMenuUser {
   TMenuUser& operator=(const TMenuUser&) = delete;
   // Waits for the user to finish; true when the menu was seen.
   bool Join();
-  const std::vector<std::string>& Items() {
-    Join();
-    return items_;
-  }
 
  private:
-  std::vector<std::string> items_;
   bool seen_ = false;
   std::thread thread_;
 };
