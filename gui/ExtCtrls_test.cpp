@@ -36,32 +36,6 @@ TEST(Timer, RunsOnlyWhileEnabledWithAnIntervalAndAHandler) {
   EXPECT_EQ(ticks, stopped);
 }
 
-// The count restarts only when a value changes: with an 800 ms interval set again after 500 ms, the tick still
-// comes at 800 ms; a new value makes the next tick wait for a whole interval from the change.
-TEST(Timer, SettingTheSameValueKeepsTheCountAndANewValueRestartsIt) {
-  TTimer timer(nullptr);
-  DWORD tickAt = 0;
-  timer.SetInterval(800);
-  timer.SetOnTimer([&](TObject*) {
-    if (tickAt == 0) tickAt = GetTickCount();
-  });
-  PumpFor(500);
-  DWORD setAt = GetTickCount();
-  timer.SetInterval(800);
-  timer.SetEnabled(true);
-  ASSERT_TRUE(PumpUntil([&] { return tickAt != 0; }, 3000));
-  EXPECT_LT(tickAt - setAt, 600u) << "the count went on";
-
-  tickAt = 0;
-  timer.SetEnabled(false);
-  timer.SetEnabled(true);
-  PumpFor(500);
-  setAt = GetTickCount();
-  timer.SetInterval(801);
-  ASSERT_TRUE(PumpUntil([&] { return tickAt != 0; }, 3000));
-  EXPECT_GE(tickAt - setAt, 700u) << "the count started again";
-}
-
 TEST(Timer, AnExceptionLeavingTheTickIsReportedAndTickingGoesOn) {
   TTimer timer(nullptr);
   int ticks = 0;
