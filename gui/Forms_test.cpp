@@ -284,13 +284,3 @@ TEST(Startup, InitializeRunsTheRegisteredStepsOnceAndTheComponentLibraryIsSingle
   AddStartupStep([&] { ++runs; });
   EXPECT_EQ(runs, 2);
 }
-
-TEST(Components, AFormWhoseWindowIsDestroyedFromOutsideMakesANewOneWhenAsked) {
-  auto form = NewForm("Recreated");
-  HWND first = form->Handle();
-  ASSERT_TRUE(DestroyWindow(first));
-  EXPECT_FALSE(form->HandleAllocated());
-  HWND second = form->Handle();
-  EXPECT_TRUE(IsWindow(second));
-  EXPECT_EQ(WindowText(second), "Recreated");
-}

@@ -103,29 +103,3 @@ TEST(PopupMenu, AMenuDestroyedWhileItIsOpenRunsNothingAndReturnsSafely) {
   EXPECT_TRUE(formGone);
   EXPECT_FALSE(clicked);
 }
-
-TEST(MenuItems, ItemsLeaveTheirParentWhenDestroyedAndAParentDestroysTheRest) {
-  TForm form(Application);
-  auto* menu = new TPopupMenu(&form);
-  auto* a = new TMenuItem(&form);
-  auto* b = new TMenuItem(&form);
-  menu->Items()->Add(a);
-  menu->Items()->Add(b);
-  EXPECT_EQ(a->Parent(), menu->Items());
-  delete a;
-  ASSERT_EQ(menu->Items()->Count(), 1);
-  EXPECT_EQ(menu->Items()->Items(0), b);
-  int before = form.ComponentCount();
-  delete menu;  // takes b with it; the form no longer lists it
-  EXPECT_EQ(form.ComponentCount(), before - 2);
-}
-
-TEST(PopupMenu, ThePopupComponentIsClearedWhenThatComponentIsDestroyed) {
-  TForm form(Application);
-  auto* menu = new TPopupMenu(&form);
-  auto* opener = new TComponent(nullptr);
-  menu->SetPopupComponent(opener);
-  EXPECT_EQ(menu->PopupComponent(), opener);
-  delete opener;
-  EXPECT_EQ(menu->PopupComponent(), nullptr);
-}

@@ -9,7 +9,6 @@
 
 #include <fstream>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "testing/TestSupport.h"
@@ -112,14 +111,6 @@ TEST_F(HostedBrowserTest, HostedControlFillsTheClientAreaAndFollowsIt) {
   GetClientRect(host_, &client);
   EXPECT_EQ(browser.Width(), client.right);
   EXPECT_EQ(browser.Height(), client.bottom);
-
-  // Without alignment the control keeps the bounds it is given, whatever the parent does.
-  browser.SetAlignClient(false);
-  browser.SetBounds(10, 20, 100, 50);
-  SetWindowPos(host_, nullptr, 0, 0, 500, 260, SWP_NOMOVE | SWP_NOZORDER);
-  RECT expected = ClientOnScreen(host_);
-  expected = {expected.left + 10, expected.top + 20, expected.left + 110, expected.top + 70};
-  EXPECT_EQ(expected, WindowRect(control));
 }
 
 TEST_F(HostedBrowserTest, InterfaceIsObtainedOnceAndEveryReferenceIsReleasedOnDestruction) {
@@ -133,15 +124,6 @@ TEST_F(HostedBrowserTest, InterfaceIsObtainedOnceAndEveryReferenceIsReleasedOnDe
   EXPECT_TRUE(IsWindow(host_));
   // Ours is the last reference: the host kept none behind.
   EXPECT_EQ(kept->Release(), 0u);
-}
-
-TEST_F(HostedBrowserTest, ParentWindowDestroyedBeforeTheHostIsSurvived) {
-  HWND control = browser_->ControlWindow();
-  ASSERT_NE(control, nullptr);
-  DestroyWindow(host_);
-  EXPECT_FALSE(IsWindow(control));
-  // Still usable without a window, and destroyed cleanly at the end.
-  EXPECT_NO_THROW(browser_->ControlInterface());
 }
 
 // A page in a folder whose name has letters of the code page beyond ASCII.
@@ -279,23 +261,6 @@ TEST_F(WebBrowserTest, MakingTheControlLocksTheLocalMachineZoneDownForTheProcess
   browser.ControlInterface();
   EXPECT_EQ(isEnabled(FEATURE_LOCALMACHINE_LOCKDOWN, GET_FEATURE_FROM_PROCESS), S_OK);
   FreeLibrary(urlmon);
-}
-
-TEST_F(WebBrowserTest, ThreadWithoutComponentLibraryCannotCreateTheControl) {
-  HRESULT code = S_OK;
-  std::string message;
-  std::thread worker([&] {
-    try {
-      TWebBrowser browser(nullptr);
-      browser.ControlInterface();
-    } catch (const EOleSysError& error) {
-      code = error.ErrorCode();
-      message = error.Message();
-    }
-  });
-  worker.join();
-  EXPECT_EQ(code, CO_E_NOTINITIALIZED);
-  EXPECT_FALSE(message.empty());
 }
 
 }  // namespace
