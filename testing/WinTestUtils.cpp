@@ -267,16 +267,6 @@ TReadOnlyFolder::~TReadOnlyFolder() {
   if (applied_) SetFileSecurityA(folder_.c_str(), DACL_SECURITY_INFORMATION, own_.data());
 }
 
-TNativeLibrariesFirst::TNativeLibrariesFirst(const std::string& programName, const std::vector<std::string>& libraries)
-    : key_("Software\\Wine\\AppDefaults\\" + programName) {
-  for (const std::string& library : libraries) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, (key_ + "\\DllOverrides").c_str(), library.c_str(), REG_SZ, "native,builtin",
-                    sizeof "native,builtin");
-  }
-}
-
-TNativeLibrariesFirst::~TNativeLibrariesFirst() { RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str()); }
-
 std::string TestProgramDirectory() {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);

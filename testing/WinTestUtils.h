@@ -135,20 +135,6 @@ class TReadOnlyFolder {
   bool applied_ = false;
 };
 
-// Makes programs of that file name in this Wine prefix take the named libraries from the first folder that has a
-// file of that name, the program's own first, as Windows does; Wine takes its own copies first otherwise. Undone at
-// scope exit.
-class TNativeLibrariesFirst {
- public:
-  TNativeLibrariesFirst(const std::string& programName, const std::vector<std::string>& libraries);
-  ~TNativeLibrariesFirst();
-  TNativeLibrariesFirst(const TNativeLibrariesFirst&) = delete;
-  TNativeLibrariesFirst& operator=(const TNativeLibrariesFirst&) = delete;
-
- private:
-  std::string key_;
-};
-
 // The directory of the running test program, with a trailing separator.
 std::string TestProgramDirectory();
 
