@@ -43,13 +43,12 @@ TLoopbackFeedServer& QuietFeed() {
                                        [](int, const std::string&) { return TLoopbackFeedServer::OkReply(""); });
   return quietFeed;
 }
-void StartQuietFeed() { QuietFeed(); }
 
 // The test build of the program started as a child process (with the start's show request), and its main and
 // application windows once they are there.
 struct TProgram {
   explicit TProgram(int showCommand = SW_SHOWNORMAL)
-      : process((StartQuietFeed(), TestProgramDirectory() + "poll-test-variant\\Brasko.exe"), showCommand) {
+      : process((QuietFeed(), TestProgramDirectory() + "poll-test-variant\\Brasko.exe"), showCommand) {
     WaitUntil(
         [&] {
           const auto forms = FindTopWindows(process.Id(), "TForm", "Configuratie");
@@ -82,7 +81,7 @@ struct TProgram {
 class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    StartQuietFeed();
+    QuietFeed();
     Application->Initialize();
     Application->CreateForm(Form1);
     Application->CreateForm(Form2);
