@@ -57,6 +57,19 @@ class ProgramFolder {
   bool copied_;
 };
 
+// Makes programs named Brasko.exe in this Wine prefix take these libraries from the first folder that has them, the
+// program's own first, as Windows does; Wine takes its own copies first otherwise. Undone at scope exit.
+struct TNativeLibrariesFirst {
+  explicit TNativeLibrariesFirst(const std::vector<std::string>& libraries) {
+    for (const std::string& library : libraries) {
+      RegSetKeyValueA(HKEY_CURRENT_USER, (std::string(kKey) + "\\DllOverrides").c_str(), library.c_str(), REG_SZ,
+                      "native,builtin", sizeof "native,builtin");
+    }
+  }
+  ~TNativeLibrariesFirst() { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
+  static constexpr const char* kKey = "Software\\Wine\\AppDefaults\\Brasko.exe";
+};
+
 HWND FindMessageBox(DWORD pid) { return FindVisibleTopWindow(pid, "#32770", nullptr); }
 
 class PollCycle : public ::testing::Test {
@@ -131,7 +144,7 @@ TEST(PollCycleOverTLS, SavesThePageByteForByteAndPollsOnWithFilesOfSystemLibrary
     const std::string planted = folder.File(library + ".dll");
     ASSERT_TRUE(CopyFileA(WinePath(BRASKO_PLANTED_LIBRARY).c_str(), planted.c_str(), FALSE)) << planted;
   }
-  TNativeLibrariesFirst asOnWindows("Brasko.exe", libraries);
+  TNativeLibrariesFirst asOnWindows(libraries);
   TChildProcess program(folder.Program());
   ASSERT_TRUE(WaitUntil([&] { return ReadFile(folder.Page()) == folder.ExpectedPage(feed); }, kStartTimeoutMs))
       << "exit code " << program.ExitCode() << ", page " << ReadFile(folder.Page());
@@ -233,10 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"StalledReply", true, std::nullopt, "Read Timeout."},
                       // Refused by its announced length, before a byte of it is read.
                       FailureCase{"OversizedBody", true, "HTTP/1.1 200 OK\r\nContent-Length: 2097153\r\n\r\n<",
-                                  "Reply body too large."},
-                      FailureCase{"StalledBody", true,
-                                  "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + Feed({41}).substr(0, 150),
-                                  "Read Timeout."}),
+                                  "Reply body too large."}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

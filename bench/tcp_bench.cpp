@@ -155,7 +155,7 @@ void BM_ReadLine_OneLongLine(benchmark::State& state) {
     state.PauseTiming();
     auto peer = std::make_unique<ScriptedPeer>(
         std::vector<ScriptedPeer::Step>{
-            ScriptedPeer::ExpectBytes(1), ScriptedPeer::SendRepeated(piece, static_cast<size_t>(length / kSmallPiece)),
+            ScriptedPeer::ReadUntil("go"), ScriptedPeer::SendRepeated(piece, static_cast<size_t>(length / kSmallPiece)),
             ScriptedPeer::Send(std::string(static_cast<size_t>(length % kSmallPiece), 'L') + "\r\n")},
         kPeerTimeLimitMs);
     auto client = std::make_unique<TIdTCPClient>(nullptr);

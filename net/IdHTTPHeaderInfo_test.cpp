@@ -146,7 +146,7 @@ TEST(ResponseHeaders, ContentLengthThatIsNoNumberReadsAsZeroButCountsAsPresent) 
 TEST(ResponseHeaders, AContentRangePartThatIsNoNumberRaisesTheConversionError) {
   TIdResponseHeaderInfo response;
   response.RawHeaders().Add("Content-Range: bytes */1234");
-  EXPECT_EQ(MessageOf<EConvertError>([&] { response.ProcessHeaders(); }), "'*/1234' is not a valid integer value");
+  EXPECT_THROW(response.ProcessHeaders(), EConvertError);
 }
 
 TEST(ResponseHeaders, DatesAreReadIntoLocalTime) {

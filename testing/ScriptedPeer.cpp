@@ -30,7 +30,6 @@ struct ScriptedPeer::Connection {
 };
 
 ScriptedPeer::Step ScriptedPeer::Accept() { return Step{Step::Kind::kAccept, {}, 0}; }
-ScriptedPeer::Step ScriptedPeer::ExpectBytes(size_t n) { return Step{Step::Kind::kExpectBytes, {}, n}; }
 ScriptedPeer::Step ScriptedPeer::ReadUntil(const std::string& marker) {
   return Step{Step::Kind::kReadUntil, marker, 0};
 }
@@ -197,18 +196,11 @@ bool ScriptedPeer::RunStep(size_t index, const Step& step) {
   Connection& connection = *current_;
 
   switch (step.kind) {
-    case Kind::kExpectBytes:
     case Kind::kReadUntil: {
       // Whether what arrived so far completes the step; the bytes it takes are used up when it does.
       auto complete = [&] {
         std::lock_guard<std::mutex> lock(mutex_);
-        const std::string& bytes = received_[connection.index];
-        if (step.kind == Kind::kExpectBytes) {
-          if (bytes.size() - connection.consumed < step.count) return false;
-          connection.consumed += step.count;
-          return true;
-        }
-        const size_t at = bytes.find(step.text, connection.consumed);
+        const size_t at = received_[connection.index].find(step.text, connection.consumed);
         if (at == std::string::npos) return false;
         connection.consumed = at + step.text.size();
         return true;

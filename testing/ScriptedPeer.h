@@ -1,7 +1,7 @@
 // A scripted TCP peer for tests: listens on 127.0.0.1 on a port the system chooses and, on a thread of its own,
-// plays a list of steps against whatever connects: read an exact number of bytes or up to a marker, send, pause,
-// close gracefully or with a reset, accept another connection. It records every byte it receives. Every wait is
-// bounded by the script's time limit, and the peer stops (closing its sockets) when it goes out of scope.
+// plays a list of steps against whatever connects: read up to a marker, send, pause, close gracefully or with a
+// reset, accept another connection. It records every byte it receives. Every wait is bounded by the script's time
+// limit, and the peer stops (closing its sockets) when it goes out of scope.
 #pragma once
 
 #include <condition_variable>
@@ -16,7 +16,7 @@
 class ScriptedPeer {
  public:
   struct Step {
-    enum class Kind { kAccept, kExpectBytes, kReadUntil, kSend, kSleep, kClose, kReset };
+    enum class Kind { kAccept, kReadUntil, kSend, kSleep, kClose, kReset };
     Kind kind;
     std::string text;
     size_t count = 0;
@@ -26,8 +26,6 @@ class ScriptedPeer {
   // ends). A step that needs a connection when none is current accepts one first, so scripts usually start with
   // what they expect to read.
   static Step Accept();
-  // Waits until n more bytes have arrived on the current connection.
-  static Step ExpectBytes(size_t n);
   // Waits until the marker has arrived on the current connection, after everything earlier steps consumed.
   static Step ReadUntil(const std::string& marker);
   static Step Send(const std::string& bytes);

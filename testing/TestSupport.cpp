@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -59,25 +57,6 @@ TTempFolder::TTempFolder() {
 TTempFolder::~TTempFolder() {
   std::error_code ignored;
   fs::remove_all(path_, ignored);
-}
-
-TWatchdog::TWatchdog(int ms)
-    : thread_([this, ms] {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!done_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return finished_; })) {
-          std::fprintf(stderr, "test still running after %d ms: ended by the watchdog\n", ms);
-          std::fflush(stderr);
-          std::_Exit(3);
-        }
-      }) {}
-
-TWatchdog::~TWatchdog() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    finished_ = true;
-  }
-  done_.notify_all();
-  thread_.join();
 }
 
 bool RunningUnderWine() {

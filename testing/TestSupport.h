@@ -1,14 +1,11 @@
 // Support shared by the tests of every module: reading a file whole, the news feed the site sends, a temporary
-// folder, the message of an expected exception, a watchdog for tests that run nested message loops, and the few
-// places where the Windows build under Wine differs from Windows.
+// folder, the message of an expected exception, and the few places where the Windows build under Wine differs from
+// Windows.
 #pragma once
 
-#include <condition_variable>
 #include <exception>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "net/IdComponent.h"
@@ -41,22 +38,6 @@ class TTempFolder {
 
  private:
   std::string path_;
-};
-
-// Ends the test program with a failure when a test is still running after its time: a nested message loop or a
-// wait that never ends must not hold the run.
-class TWatchdog {
- public:
-  explicit TWatchdog(int ms);
-  ~TWatchdog();
-  TWatchdog(const TWatchdog&) = delete;
-  TWatchdog& operator=(const TWatchdog&) = delete;
-
- private:
-  std::mutex mutex_;
-  std::condition_variable done_;
-  bool finished_ = false;
-  std::thread thread_;
 };
 
 // True when the Windows build runs under Wine, whose socket layer differs from Windows in a few observable ways.

@@ -3,8 +3,6 @@
 #include <sddl.h>
 #include <wincrypt.h>
 
-#include "gui/ComPtr.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,73 +20,48 @@ constexpr const char* kMenuClass = "#32768";
 constexpr int kMessageBoxTextId = 0xFFFF;
 // The icon control of a message box: one id on Windows, another in Wine.
 constexpr int kMessageBoxIconIds[] = {0x14, 0x440};
-constexpr UINT kMenuGetHandle = 0x01E1;  // MN_GETHMENU
 
-int ElapsedMs(Clock::time_point start) {
-  return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-void PumpOnce(int waitMs) {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+// Calls wait() until done() holds or timeoutMs passed; returns done()'s last value.
+template <class Wait>
+bool Until(const std::function<bool()>& done, int timeoutMs, Wait wait) {
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (Clock::now() >= end) return done();
+    wait();
   }
-  if (waitMs > 0) MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(waitMs), QS_ALLINPUT);
-}
-
-struct TFindData {
-  DWORD processId;
-  const char* className;
-  const char* caption;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
-  auto* find = reinterpret_cast<TFindData*>(data);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  if (find->processId != 0 && owner != find->processId) return TRUE;
-  if (find->className != nullptr && WindowClass(window) != find->className) return TRUE;
-  if (find->caption != nullptr && WindowText(window) != find->caption) return TRUE;
-  find->found.push_back(window);
-  return TRUE;
-}
-
-BOOL CALLBACK CountTrayIcon(HWND window, LPARAM data) {
-  if (WindowClass(window) == kTrayIconClass && IsWindowVisible(window)) ++*reinterpret_cast<int*>(data);
-  return TRUE;
+  return true;
 }
 
 }  // namespace
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-  auto start = Clock::now();
-  while (!done()) {
-    if (ElapsedMs(start) >= timeoutMs) return done();
-    PumpOnce(5);
-  }
-  return true;
+  return Until(done, timeoutMs, [] {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  });
 }
 
 void PumpFor(int ms) {
-  auto start = Clock::now();
-  while (ElapsedMs(start) < ms) PumpOnce(std::min(5, ms - ElapsedMs(start)));
+  PumpUntil([] { return false; }, ms);
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-  auto start = Clock::now();
-  while (!done()) {
-    if (ElapsedMs(start) >= timeoutMs) return done();
-    Sleep(2);
-  }
-  return true;
+  return Until(done, timeoutMs, [] { Sleep(2); });
 }
 
 std::vector<HWND> FindTopWindows(DWORD processId, const char* className, const char* caption) {
-  TFindData find{processId, className, caption, {}};
-  EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&find));
-  return find.found;
+  std::vector<HWND> found;
+  for (HWND window = FindWindowExA(nullptr, nullptr, className, caption); window != nullptr;
+       window = FindWindowExA(nullptr, window, className, caption)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (processId == 0 || owner == processId) found.push_back(window);
+  }
+  return found;
 }
 
 HWND FindVisibleTopWindow(DWORD processId, const char* className, const char* caption) {
@@ -104,12 +77,6 @@ std::string WindowText(HWND window) {
   return buffer;
 }
 
-std::string WindowClass(HWND window) {
-  char buffer[256] = {};
-  GetClassNameA(window, buffer, sizeof buffer);
-  return buffer;
-}
-
 RECT WindowRect(HWND window) {
   RECT rect = {};
   GetWindowRect(window, &rect);
@@ -119,7 +86,10 @@ RECT WindowRect(HWND window) {
 int TrayIconCount() {
   int count = 0;
   for (HWND tray : FindTopWindows(0, kTrayWindowClass, nullptr)) {
-    EnumChildWindows(tray, &CountTrayIcon, reinterpret_cast<LPARAM>(&count));
+    for (HWND icon = FindWindowExA(tray, nullptr, kTrayIconClass, nullptr); icon != nullptr;
+         icon = FindWindowExA(tray, icon, kTrayIconClass, nullptr)) {
+      count += IsWindowVisible(icon) ? 1 : 0;
+    }
   }
   return count;
 }
@@ -143,11 +113,6 @@ TMessageBoxCloser::~TMessageBoxCloser() {
 std::vector<TSeenMessageBox> TMessageBoxCloser::Seen() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return seen_;
-}
-
-int TMessageBoxCloser::Count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<int>(seen_.size());
 }
 
 void TMessageBoxCloser::Run() {
@@ -198,34 +163,12 @@ HWND FindOpenMenu(DWORD processId) {
   return FindVisibleTopWindow(processId != 0 ? processId : GetCurrentProcessId(), kMenuClass, nullptr);
 }
 
-std::vector<std::string> OpenMenuItems(HWND menuWindow) {
-  std::vector<std::string> items;
-  auto menu = reinterpret_cast<HMENU>(SendMessageA(menuWindow, kMenuGetHandle, 0, 0));
-  if (menu == nullptr) return items;
-  int count = GetMenuItemCount(menu);
-  for (int i = 0; i < count; ++i) {
-    MENUITEMINFOA info = {};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_FTYPE;
-    GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info);
-    if (info.fType & MFT_SEPARATOR) {
-      items.push_back("-");
-      continue;
-    }
-    char text[256] = {};
-    GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
-    items.push_back(text);
-  }
-  return items;
-}
-
 TMenuUser::TMenuUser(std::vector<WPARAM> keys, DWORD processId, std::function<bool()> ready)
     : thread_([this, keys, processId, ready] {
         HWND menu = nullptr;
         WaitUntil([&] { return (menu = FindOpenMenu(processId)) != nullptr; }, 5000);
         if (menu == nullptr) return;
         seen_ = true;
-        if (processId == 0) items_ = OpenMenuItems(menu);
         if (ready) WaitUntil(ready, 10000);
         for (WPARAM key : keys) {
           PostMessageA(menu, WM_KEYDOWN, key, 0);
@@ -271,38 +214,6 @@ DWORD TChildProcess::ExitCode() const {
   DWORD code = STILL_ACTIVE;
   if (process_ != nullptr) GetExitCodeProcess(process_, &code);
   return code;
-}
-
-bool RaiseNewWindow3(IDispatch* sink, const std::wstring& url) {
-  VARIANT_BOOL cancel = VARIANT_FALSE;
-  IDispatch* newWindow = nullptr;
-  BSTR address = SysAllocString(url.c_str());
-  BSTR context = SysAllocString(L"file:///C:/htmlAll.html");
-  VARIANTARG args[5];
-  for (VARIANTARG& arg : args) VariantInit(&arg);
-  // Last argument first: the address, its context, the flags, the cancel flag, the new window.
-  V_VT(&args[0]) = VT_BSTR;
-  V_BSTR(&args[0]) = address;
-  V_VT(&args[1]) = VT_BSTR;
-  V_BSTR(&args[1]) = context;
-  V_VT(&args[2]) = VT_I4;
-  V_I4(&args[2]) = 0;
-  V_VT(&args[3]) = VT_BOOL | VT_BYREF;
-  V_BOOLREF(&args[3]) = &cancel;
-  V_VT(&args[4]) = VT_DISPATCH | VT_BYREF;
-  V_DISPATCHREF(&args[4]) = &newWindow;
-  DISPPARAMS params = {args, nullptr, 5, 0};
-  sink->Invoke(273, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
-  SysFreeString(address);
-  SysFreeString(context);
-  return cancel == VARIANT_TRUE;
-}
-
-void SetThreadErrorDescription(const wchar_t* description) {
-  TComPtr<ICreateErrorInfo> create;
-  if (FAILED(CreateErrorInfo(create.Put()))) return;
-  create->SetDescription(const_cast<LPOLESTR>(description));
-  SetErrorInfo(0, create.As<IErrorInfo>(IID_IErrorInfo).Get());
 }
 
 bool TrustTestAuthority(const std::string& pemFile) {
@@ -355,16 +266,6 @@ TReadOnlyFolder::TReadOnlyFolder(const std::string& folder) : folder_(folder) {
 TReadOnlyFolder::~TReadOnlyFolder() {
   if (applied_) SetFileSecurityA(folder_.c_str(), DACL_SECURITY_INFORMATION, own_.data());
 }
-
-TNativeLibrariesFirst::TNativeLibrariesFirst(const std::string& programName, const std::vector<std::string>& libraries)
-    : key_("Software\\Wine\\AppDefaults\\" + programName) {
-  for (const std::string& library : libraries) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, (key_ + "\\DllOverrides").c_str(), library.c_str(), REG_SZ, "native,builtin",
-                    sizeof "native,builtin");
-  }
-}
-
-TNativeLibrariesFirst::~TNativeLibrariesFirst() { RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str()); }
 
 std::string TestProgramDirectory() {
   char path[MAX_PATH] = {};

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <windows.h>
-// After windows.h, which it needs.
-#include <oaidl.h>
+// After windows.h, which it needs; the tests of the whole program start COM through it.
+#include <objbase.h>
 
 #include <atomic>
 #include <functional>
@@ -30,7 +30,6 @@ std::vector<HWND> FindTopWindows(DWORD processId, const char* className, const c
 HWND FindVisibleTopWindow(DWORD processId, const char* className, const char* caption);
 
 std::string WindowText(HWND window);
-std::string WindowClass(HWND window);
 // The window's rectangle on the screen.
 RECT WindowRect(HWND window);
 
@@ -63,7 +62,6 @@ class TMessageBoxCloser {
   TMessageBoxCloser& operator=(const TMessageBoxCloser&) = delete;
 
   std::vector<TSeenMessageBox> Seen() const;
-  int Count() const;
 
  private:
   void Run();
@@ -77,11 +75,8 @@ class TMessageBoxCloser {
 
 // The visible popup menu window (#32768) of a process (0: this one), or null.
 HWND FindOpenMenu(DWORD processId = 0);
-// The item texts of an open popup menu window of this process ("-" for a separator).
-std::vector<std::string> OpenMenuItems(HWND menuWindow);
-
-// Plays the user of a popup menu from a thread of its own: waits for the process's menu to open, reads its items
-// (this process only), waits for ready() when given, then presses the keys. Joined at destruction.
+// Plays the user of a popup menu from a thread of its own: waits for the process's menu to open, then for ready()
+// when given (which runs on that thread while the menu is open), then presses the keys. Joined at destruction.
 class TMenuUser {
  public:
   explicit TMenuUser(std::vector<WPARAM> keys, DWORD processId = 0, std::function<bool()> ready = nullptr);
@@ -90,13 +85,8 @@ class TMenuUser {
   TMenuUser& operator=(const TMenuUser&) = delete;
   // Waits for the user to finish; true when the menu was seen.
   bool Join();
-  const std::vector<std::string>& Items() {
-    Join();
-    return items_;
-  }
 
  private:
-  std::vector<std::string> items_;
   bool seen_ = false;
   std::thread thread_;
 };
@@ -122,13 +112,6 @@ class TChildProcess {
   DWORD id_ = 0;
 };
 
-// Calls an event sink of the browser control as the control does when a link asks for a new window; returns the
-// cancel flag the sink left.
-bool RaiseNewWindow3(IDispatch* sink, const std::wstring& url);
-
-// Gives the calling thread an error object with this description, as a control that refuses a call does.
-void SetThreadErrorDescription(const wchar_t* description);
-
 // Makes the certificate authority in the PEM file trusted by this Wine prefix (the machine's root store); true when
 // it is.
 bool TrustTestAuthority(const std::string& pemFile);
@@ -150,20 +133,6 @@ class TReadOnlyFolder {
   std::string folder_;
   std::vector<char> own_;
   bool applied_ = false;
-};
-
-// Makes programs of that file name in this Wine prefix take the named libraries from the first folder that has a
-// file of that name, the program's own first, as Windows does; Wine takes its own copies first otherwise. Undone at
-// scope exit.
-class TNativeLibrariesFirst {
- public:
-  TNativeLibrariesFirst(const std::string& programName, const std::vector<std::string>& libraries);
-  ~TNativeLibrariesFirst();
-  TNativeLibrariesFirst(const TNativeLibrariesFirst&) = delete;
-  TNativeLibrariesFirst& operator=(const TNativeLibrariesFirst&) = delete;
-
- private:
-  std::string key_;
 };
 
 // The directory of the running test program, with a trailing separator.
