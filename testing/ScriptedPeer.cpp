@@ -29,26 +29,12 @@ struct ScriptedPeer::Connection {
   ~Connection() { ts::Close(socket); }
 };
 
-ScriptedPeer::Step ScriptedPeer::Accept() { return Step{Step::Kind::kAccept, {}, 0}; }
-ScriptedPeer::Step ScriptedPeer::ReadUntil(const std::string& marker) {
-  return Step{Step::Kind::kReadUntil, marker, 0};
-}
-ScriptedPeer::Step ScriptedPeer::Send(const std::string& bytes) { return Step{Step::Kind::kSend, bytes, 1}; }
-ScriptedPeer::Step ScriptedPeer::SendRepeated(const std::string& bytes, size_t times) {
-  return Step{Step::Kind::kSend, bytes, times};
-}
-ScriptedPeer::Step ScriptedPeer::Sleep(int milliseconds) {
-  return Step{Step::Kind::kSleep, {}, static_cast<size_t>(std::max(milliseconds, 0))};
-}
-ScriptedPeer::Step ScriptedPeer::Close() { return Step{Step::Kind::kClose, {}, 0}; }
-ScriptedPeer::Step ScriptedPeer::Reset() { return Step{Step::Kind::kReset, {}, 0}; }
-
 ScriptedPeer::ScriptedPeer(std::vector<Step> steps, int timeLimitMs)
-    : steps_(std::move(steps)), timeLimitMs_(timeLimitMs) {
+    : steps_(std::move(steps)) {
   listener_ = ts::Listen(0, &port_);
   if (listener_ == ts::kNone) throw std::runtime_error("ScriptedPeer: cannot listen on 127.0.0.1");
   ts::MakeNonBlocking(listener_);
-  deadline_ = NowMs() + timeLimitMs_;
+  deadline_ = NowMs() + timeLimitMs;
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -60,13 +46,6 @@ ScriptedPeer::~ScriptedPeer() {
   if (thread_.joinable()) thread_.join();
   connections_.clear();
   ts::Close(listener_);
-}
-
-std::string ScriptedPeer::Received() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::string all;
-  for (const std::string& bytes : received_) all += bytes;
-  return all;
 }
 
 std::string ScriptedPeer::Received(size_t connection) const {
@@ -128,8 +107,6 @@ bool ScriptedPeer::AcceptOne() {
   return false;
 }
 
-bool ScriptedPeer::EnsureConnection() { return current_ != nullptr || AcceptOne(); }
-
 bool ScriptedPeer::ReceiveSome(Connection& connection, bool& closed) {
   closed = false;
   if (connection.closedByOther) {
@@ -189,7 +166,7 @@ bool ScriptedPeer::RunStep(size_t index, const Step& step) {
     }
     return true;
   }
-  if (!EnsureConnection()) {
+  if (current_ == nullptr && !AcceptOne()) {
     Fail(index, "no connection came in time");
     return false;
   }
