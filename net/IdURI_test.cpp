@@ -22,11 +22,13 @@ Split SplitOf(const std::string& url, Split start = {}) {
   return s;
 }
 
-TEST(URISplit, FeedURLAndHostWithoutPath) {
+TEST(URISplit, FeedURLHostWithoutPathAndDecoding) {
   EXPECT_EQ(SplitOf("http://www.brasko.nl/flashfeed.dsp"),
               (Split{"http", "www.brasko.nl", "/", "flashfeed.dsp", "", "", "", ""}));
   EXPECT_EQ(SplitOf("http://www.brasko.nl"), (Split{"http", "www.brasko.nl", "/", "", "", "", "", ""}));
   EXPECT_EQ(SplitOf("http://www.brasko.nl/"), (Split{"http", "www.brasko.nl", "/", "", "", "", "", ""}));
+  // Path and document are decoded.
+  EXPECT_EQ(SplitOf("http://h/my%20dir/a+b%2Fc"), (Split{"http", "h", "/my dir/", "a b/c", "", "", "", ""}));
 }
 
 TEST(URISplit, UserInformationPortAndEmptyUserName) {
@@ -58,17 +60,6 @@ TEST(URISplit, RelativeURLKeepsPortAndCredentials) {
   EXPECT_EQ(SplitOf("doc", before), (Split{"", "", "", "doc", "8080", "", "joe", "pw"}));
 }
 
-TEST(URISplit, BackslashesSplitLikeSlashes) {
-  EXPECT_EQ(SplitOf("http:\\\\h\\a\\b\\c.dsp"), SplitOf("http://h/a/b/c.dsp"));
-  std::string text = "a\\b\\\\c";
-  TIdURI::NormalizePath(text);
-  EXPECT_EQ(text, "a/b//c");
-}
-
-TEST(URISplit, PathAndDocumentAreDecoded) {
-  EXPECT_EQ(SplitOf("http://h/my%20dir/a+b%2Fc"), (Split{"http", "h", "/my dir/", "a b/c", "", "", "", ""}));
-}
-
 TEST(URLDecode, PercentEscapesPlusAndBrokenEscapes) {
   EXPECT_EQ(TIdURI::URLDecode("%41"), "A");
   EXPECT_EQ(TIdURI::URLDecode("%4a%4A"), "JJ");
@@ -83,14 +74,11 @@ TEST(URLDecode, PercentEscapesPlusAndBrokenEscapes) {
   EXPECT_EQ(TIdURI::URLDecode(""), "");
 }
 
-TEST(PathJoin, RelativeRootedParentAndEmptyCases) {
+TEST(PathJoin, RelativeRootedParentDotSegmentsSlashRunsAndEmptyCases) {
   EXPECT_EQ(TIdURI::PathJoin("/a/b/", "c/d"), "/a/b/c/d");
   EXPECT_EQ(TIdURI::PathJoin("/a/b/", "../c"), "/a/c");
   EXPECT_EQ(TIdURI::PathJoin("/a/b/", "/x"), "/x");
   EXPECT_EQ(TIdURI::PathJoin("", "/"), "/");
-}
-
-TEST(PathJoin, DotSegmentsSlashRunsAndTrailingSlash) {
   EXPECT_EQ(TIdURI::PathJoin("/a/b/", "./c"), "/a/b/./c");  // "." stays
   EXPECT_EQ(TIdURI::PathJoin("/a/b", "c"), "/a/b/c");       // a separator is put between
   EXPECT_EQ(TIdURI::PathJoin("/a//b/", "c//d/"), "/a/b/c/d/");
@@ -103,6 +91,7 @@ TEST(PathJoin, DotSegmentsSlashRunsAndTrailingSlash) {
 }
 
 TEST(URIObject, SettingSplitsAndReadingBuildsTheFullForm) {
+  // Backslashes split like slashes.
   TIdURI uri("http:\\\\joe:pw@example.com:81\\news\\list.dsp?p=1#n");
   EXPECT_EQ(uri.Protocol(), "http");
   EXPECT_EQ(uri.Host(), "example.com");

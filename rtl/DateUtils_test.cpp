@@ -5,6 +5,7 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <tuple>
 
 namespace {
 
@@ -31,19 +32,14 @@ TEST(DateUtils, EncodesCalendarDatesAsDaysSinceDayZero) {
 
 TEST(DateUtils, RejectsDatesAndTimesOutsideTheCalendar) {
   TDateTime untouched = 7;
-  EXPECT_FALSE(TryEncodeDate(1900, 2, 29, untouched));  // 1900 was no leap year
-  EXPECT_FALSE(TryEncodeDate(2023, 2, 29, untouched));
-  EXPECT_FALSE(TryEncodeDate(2024, 4, 31, untouched));
-  EXPECT_FALSE(TryEncodeDate(2024, 13, 1, untouched));
-  EXPECT_FALSE(TryEncodeDate(2024, 0, 1, untouched));
-  EXPECT_FALSE(TryEncodeDate(2024, 1, 0, untouched));
-  EXPECT_FALSE(TryEncodeDate(0, 1, 1, untouched));
-  EXPECT_FALSE(TryEncodeDate(10000, 1, 1, untouched));
-  EXPECT_FALSE(TryEncodeTime(24, 0, 0, 0, untouched));
-  EXPECT_FALSE(TryEncodeTime(0, 60, 0, 0, untouched));
-  EXPECT_FALSE(TryEncodeTime(0, 0, 60, 0, untouched));
-  EXPECT_FALSE(TryEncodeTime(0, 0, 0, 1000, untouched));
-  EXPECT_FALSE(TryEncodeTime(-1, 0, 0, 0, untouched));
+  // 1900 was no leap year.
+  for (auto [y, m, d] : {std::tuple{1900, 2, 29}, {2023, 2, 29}, {2024, 4, 31}, {2024, 13, 1}, {2024, 0, 1},
+                         {2024, 1, 0}, {0, 1, 1}, {10000, 1, 1}}) {
+    EXPECT_FALSE(TryEncodeDate(y, m, d, untouched)) << y << "-" << m << "-" << d;
+  }
+  for (auto [h, m, s, ms] : {std::tuple{24, 0, 0, 0}, {0, 60, 0, 0}, {0, 0, 60, 0}, {0, 0, 0, 1000}, {-1, 0, 0, 0}}) {
+    EXPECT_FALSE(TryEncodeTime(h, m, s, ms, untouched)) << h << ":" << m << ":" << s << "." << ms;
+  }
   EXPECT_EQ(untouched, 7);
   EXPECT_TRUE(TryEncodeDate(2000, 2, 29, untouched));
   EXPECT_TRUE(TryEncodeTime(23, 59, 59, 999, untouched));
