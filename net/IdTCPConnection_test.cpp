@@ -35,10 +35,6 @@ struct Connection {
   int disconnectedEvents = 0;
 };
 
-int64_t Since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
-
 // ---- lines ----
 
 TEST(ReadLine, ReturnsTheLineThenReportsTheCloseAndKeepsAnUnterminatedRestBuffered) {
@@ -67,10 +63,8 @@ TEST(ReadLine, LineEndingsAndTerminators) {
 TEST(ReadLine, AnExplicitTimeOutReturnsEmptyAndSetsTheFlag) {
   Peer peer({Peer::Sleep(1500), Peer::Send("late\n")});
   Connection c(peer.Port());
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(c.client.ReadLine("", 500), "");
   EXPECT_TRUE(c.client.ReadLineTimedOut());
-  EXPECT_GE(Since(start), 400);
   EXPECT_TRUE(c.client.Connected());
   // The default wait with ReadTimeout 0 has no limit, so the late line still comes.
   EXPECT_EQ(c.client.ReadLine(), "late");
@@ -126,9 +120,9 @@ TEST(ReadToStream, TakesBufferedBytesFirstThenTheRest) {
   EXPECT_EQ(c.client.InputBuffer().Size(), 0);
 }
 
-TEST(ReadToStream, UntilThePeerClosesWith100000Bytes) {
+TEST(ReadToStream, UntilThePeerClosesWith100000BytesOfEveryValue) {
   std::string body;
-  for (int i = 0; i < 100000; ++i) body += static_cast<char>('0' + i % 75);
+  for (int i = 0; i < 100000; ++i) body += static_cast<char>(i * 7);
   Peer peer({Peer::Send(body.substr(0, 40000)), Peer::Sleep(50), Peer::Send(body.substr(40000)), Peer::Close()});
   Connection c(peer.Port());
   TMemoryStream stream;
