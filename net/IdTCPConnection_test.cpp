@@ -109,17 +109,6 @@ TEST(ReadLine, WithoutAConnectionItFailsInsteadOfWaitingForever) {
 
 // ---- reading to a stream ----
 
-TEST(ReadToStream, TakesBufferedBytesFirstThenTheRest) {
-  Peer peer({Peer::Send("0123"), Peer::Sleep(150), Peer::Send("456789")});
-  Connection c(peer.Port());
-  c.Buffer(4);
-  ASSERT_EQ(c.Buffered(), "0123");
-  TMemoryStream stream;
-  c.client.ReadToStream(stream, 10);
-  EXPECT_EQ(stream.DataString(), "0123456789");
-  EXPECT_EQ(c.client.InputBuffer().Size(), 0);
-}
-
 TEST(ReadToStream, UntilThePeerClosesWith100000BytesOfEveryValue) {
   std::string body;
   for (int i = 0; i < 100000; ++i) body += static_cast<char>(i * 7);
