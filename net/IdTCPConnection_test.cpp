@@ -197,9 +197,11 @@ TEST(Closing, AProbeRaisesForAPeersCloseButNotForSilence) {
   EXPECT_THROW(c.client.ProbeClosed(), EIdConnClosedGracefully);
 }
 
-TEST(Closing, DisconnectTwiceRaisesNothing) {
+TEST(Closing, ConnectingAgainIsRefusedAndDisconnectingTwiceRaisesNothing) {
   Peer peer({Peer::Sleep(2000)});
   Connection c(peer.Port());
+  EXPECT_EQ(MessageOf<EIdAlreadyConnected>([&] { c.client.Connect(); }), "Already connected.");
+  EXPECT_TRUE(c.client.Connected());
   EXPECT_NO_THROW(c.client.Disconnect());
   EXPECT_NO_THROW(c.client.Disconnect());
   EXPECT_FALSE(c.client.Connected());
@@ -248,13 +250,6 @@ TEST(Closing, WritingAfterAResetFailsWithASocketError) {
 }
 
 // ---- connecting ----
-
-TEST(Connect, AgainWhileConnectedIsRefused) {
-  Peer peer({Peer::Sleep(2000)});
-  Connection c(peer.Port());
-  EXPECT_EQ(MessageOf<EIdAlreadyConnected>([&] { c.client.Connect(); }), "Already connected.");
-  EXPECT_TRUE(c.client.Connected());
-}
 
 TEST(Connect, ARefusedConnectDropsTheSocketAndTheHandlerIsReusedLater) {
   StackUser user;
