@@ -13,10 +13,22 @@ struct IntCase {
 
 TEST(StrToInt, AcceptsDecimalAndHexadecimalForms) {
   const IntCase cases[] = {
-      {"0", 0}, {"42", 42}, {"00042", 42}, {"   7", 7}, {"+5", 5}, {"-5", -5}, {"2147483647", 2147483647},
-      {"-2147483648", INT32_MIN}, {"$FF", 255}, {"xff", 255}, {"X10", 16}, {"0x7fffffff", 2147483647},
-      {"0X80000000", INT32_MIN}, {"$FFFFFFFF", -1}, {"0x0", 0},
+      {"0", 0},
+      {"42", 42},
+      {"00042", 42},
+      {"   7", 7},
+      {"+5", 5},
+      {"-5", -5},
+      {"2147483647", 2147483647},
+      {"-2147483648", INT32_MIN},
+      {"$FF", 255},
+      {"xff", 255},
+      {"X10", 16},
+      {"0x7fffffff", 2147483647},
+      {"0X80000000", INT32_MIN},
+      {"$FFFFFFFF", -1},
       {"$0000000000FF", 255},  // leading zeros do not count toward the eight digits
+      {"0x0", 0},
   };
   for (const IntCase& c : cases) {
     EXPECT_EQ(StrToInt(c.text), c.value) << c.text;

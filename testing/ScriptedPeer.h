@@ -56,8 +56,8 @@ class ScriptedPeer {
   void Run();
   bool RunStep(size_t index, const Step& step);
   bool AcceptOne();
-  // Receives what is there (waiting up to one slice); false when the other side closed or failed.
-  bool ReceiveSome(Connection& connection, bool& closed);
+  // Receives what is there (waiting up to one slice); marks the connection when the other side closed or failed.
+  void ReceiveSome(Connection& connection);
   bool SendAll(const char* bytes, size_t length);
   bool TimeLeft() const;
   void Fail(size_t index, const std::string& what);
