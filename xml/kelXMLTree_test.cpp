@@ -130,7 +130,7 @@ TEST(XmlTree, LinesHoldTheTokensOfTheLastLoad) {
   EXPECT_EQ(TkelXMLTree("test", "test", nullptr).Lines().Count(), 0);
 }
 
-TEST(XmlTree, LoadReadsFromThePositionAndReplacesAllButTheRootValue) {
+TEST(XmlTree, LoadReadsFromThePositionAndReplacesAllButTheRootValueAndAddChildParsesATagText) {
   TkelXMLTree tree("test", "test", nullptr);
   LoadInto(tree, "<skip/>first<a x=\"1\"><b/></a>", 7);
   tree.AddAttribute("k", "v");
@@ -147,18 +147,15 @@ TEST(XmlTree, LoadReadsFromThePositionAndReplacesAllButTheRootValue) {
   EXPECT_EQ(outer.ChildCount(), 0);
   EXPECT_EQ(Describe(inner), "root='t'(q/)");
   EXPECT_EQ(inner.Children(0)->Parent(), &inner);
-}
-
-TEST(XmlTree, AddChildParsesATagTextAndClearingEmptiesTheLists) {
-  TkelXMLNode node("n", "", nullptr);
-  TkelXMLNode* child = node.AddChild("item id=\"7\" kind=\"x\"", "v");
-  EXPECT_EQ(child->Parent(), &node);
-  EXPECT_EQ(Describe(node), "n(item[id=7 kind=x]='v')");
+  // A child added by hand has its tag text parsed as a loaded one does.
+  TkelXMLNode* child = outer.AddChild("item id=\"7\" kind=\"x\"", "v");
+  EXPECT_EQ(child->Parent(), &outer);
+  EXPECT_EQ(Describe(outer), "outer(item[id=7 kind=x]='v')");
   child->AddChild("deeper", "");
-  node.AddAttribute("a", "b");
-  node.ClearAttributes();
-  node.ClearChildren();
-  EXPECT_EQ(Describe(node), "n");
+  outer.AddAttribute("a", "b");
+  outer.ClearAttributes();
+  outer.ClearChildren();
+  EXPECT_EQ(Describe(outer), "outer");
 }
 
 // ---- Lookup ----
