@@ -363,9 +363,10 @@ TEST(HTTPStatus, URLsThatCannotBeFetchedSendNothing) {
 
 // ---- redirects and authentication, when asked for ----
 
-TEST(HTTPRedirect, FollowedRedirectsResolveAgainstTheCurrentTarget) {
+TEST(HTTPRedirect, FollowedRedirectsResolveAgainstTheCurrentTargetAndTheRequestLimitEndsAnEndlessOne) {
+  const std::string again = Reply("301 Moved", {"Location: /again", "Content-Length: 0"}, "");
   Exchange x({Answer(Reply("302 Found", {"Location: next/page%20two", "Content-Length: 4"}, "gone")),
-              Answer(Ok("arrived"))});
+              Answer(Ok("arrived")), Answer(again), Answer(again), Answer(again)});
   x.http.SetHandleRedirects(true);
   std::vector<std::string> seen;
   x.http.OnRedirect = [&](TObject*, std::string& dest, int& count, bool& handled, TIdHTTPMethod&) {
@@ -374,16 +375,10 @@ TEST(HTTPRedirect, FollowedRedirectsResolveAgainstTheCurrentTarget) {
   EXPECT_EQ(x.Get("/dir/start.html"), "arrived");  // the redirect's own body is not in it
   EXPECT_EQ(seen, std::vector<std::string>{"next/page two #1 handled"});
   EXPECT_EQ(x.Request(1).substr(0, x.Request(1).find("\r\n")), "GET /dir/next/page two HTTP/1.1");
+  x.http.SetRedirectMaximum(3);
+  EXPECT_EQ(x.Get(), "");
+  EXPECT_EQ(x.http.Response().Location(), "/again");
   EXPECT_EQ(x.peer.Connections(), 1u);
-}
-
-TEST(HTTPRedirect, TheRequestLimitEndsAnEndlessRedirect) {
-  const std::string again = Reply("301 Moved", {"Location: /again", "Content-Length: 0"}, "");
-  Exchange endless({Answer(again), Answer(again), Answer(again)});
-  endless.http.SetHandleRedirects(true);
-  endless.http.SetRedirectMaximum(3);
-  EXPECT_EQ(endless.Get(), "");
-  EXPECT_EQ(endless.http.Response().Location(), "/again");
 }
 
 TEST(HTTPAuthorization, A401EndsTheFetchWithoutAHandlingHandlerOrAtTheRequestLimit) {

@@ -60,22 +60,19 @@ TEST(ReadLine, LineEndingsAndTerminators) {
   EXPECT_EQ(c.client.ReadLineTimedOut(), false);
 }
 
-TEST(ReadLine, AnExplicitTimeOutReturnsEmptyAndSetsTheFlag) {
+TEST(ReadLine, AnExplicitTimeOutReturnsEmptyAndSetsTheFlagAndADefaultOneRaises) {
   Peer peer({Peer::Sleep(1500), Peer::Send("late\n")});
   Connection c(peer.Port());
   EXPECT_EQ(c.client.ReadLine("", 500), "");
   EXPECT_TRUE(c.client.ReadLineTimedOut());
   EXPECT_TRUE(c.client.Connected());
-  // The default wait with ReadTimeout 0 has no limit, so the late line still comes.
-  EXPECT_EQ(c.client.ReadLine(), "late");
-  EXPECT_FALSE(c.client.ReadLineTimedOut());
-}
-
-TEST(ReadLine, ADefaultWaitWithAReadTimeoutRaises) {
-  Peer peer({Peer::Sleep(3000)});
-  Connection c(peer.Port());
+  // The default wait raises when a ReadTimeout is set,
   c.client.SetReadTimeout(200);
   EXPECT_EQ(MessageOf<EIdReadTimeout>([&] { c.client.ReadLine(); }), "Read Timeout");
+  c.client.SetReadTimeout(0);
+  // and has no limit with ReadTimeout 0, so the late line still comes.
+  EXPECT_EQ(c.client.ReadLine(), "late");
+  EXPECT_FALSE(c.client.ReadLineTimedOut());
 }
 
 TEST(ReadLine, ALineAtTheBoundIsReturnedWholeAndOneByteMoreFailsAndCloses) {
