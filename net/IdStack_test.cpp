@@ -110,6 +110,7 @@ TEST(SocketHandle, ConnectsToANameOrADottedAddressWithOrWithoutATimeLimitAndRepo
   // dotted address are decimal.
   const std::tuple<const char*, int, std::string> cases[] = {
       {"LocalHost", TimeoutDefault, "Resolving hostname LocalHost.|Connecting to 127.0.0.1.|"},
+      {"0127.0.0.01", TimeoutDefault, "Connecting to 0127.0.0.01.|"},
       {"0127.0.0.01", 5000, "Connecting to 0127.0.0.01.|"}};
   for (const auto& [host, timeout, steps] : cases) {
     ScriptedPeer peer({ScriptedPeer::ReadUntil("hi")});

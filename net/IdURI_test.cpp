@@ -29,8 +29,9 @@ TEST(URISplit, FeedURLHostWithoutPathAndDecoding) {
               (Split{"http", "www.brasko.nl", "/", "flashfeed.dsp", "", "", "", ""}));
   EXPECT_EQ(SplitOf("http://www.brasko.nl"), (Split{"http", "www.brasko.nl", "/", "", "", "", "", ""}));
   EXPECT_EQ(SplitOf("http://www.brasko.nl/"), (Split{"http", "www.brasko.nl", "/", "", "", "", "", ""}));
-  // Path and document are decoded.
+  // Path and document are decoded, and backslashes split like slashes.
   EXPECT_EQ(SplitOf("http://h/my%20dir/a+b%2Fc"), (Split{"http", "h", "/my dir/", "a b/c", "", "", "", ""}));
+  EXPECT_EQ(SplitOf("http:\\\\h\\a\\b\\c.dsp"), SplitOf("http://h/a/b/c.dsp"));
 }
 
 TEST(URISplit, UserInformationPortAndEmptyUserName) {
@@ -88,7 +89,6 @@ TEST(PathJoin, RelativeRootedParentDotSegmentsSlashRunsAndEmptyCases) {
 }
 
 TEST(URIObject, SettingSplitsAndReadingBuildsTheFullForm) {
-  // Backslashes split like slashes.
   TIdURI uri("http:\\\\joe:pw@example.com:81\\news\\list.dsp?p=1#n");
   EXPECT_EQ(uri.Protocol(), "http");
   EXPECT_EQ(uri.Host(), "example.com");
