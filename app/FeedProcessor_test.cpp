@@ -72,19 +72,6 @@ class FeedProcessorTest : public testing::Test {
 
 // ---- The page, byte for byte ----
 
-TEST_F(FeedProcessorTest, NewIdSavesThePageAndHidesAndShowsTheWindow) {
-  TFeedProcessor processor(page_, &window_);
-  processor.ProcessFeed(Feed({{"1041", "Eerste bericht", "09:15"}, {"1040", "Tweede", "08:50"}}));
-  EXPECT_EQ(
-      PageText(),
-      Configured(kHead + "<br>" + kIndent +
-                 "09:15 <A HREF=\"http://HOST/nieuws/1041\" Target=\"Brasko1041\">Eerste "
-                 "bericht</A>\r\n<br>" +
-                 kIndent + "08:50 <A HREF=\"http://HOST/nieuws/1040\" Target=\"Brasko1040\">Tweede</A>\r\n" + kTail));
-  EXPECT_EQ(processor.LastShownId(), 1041);
-  EXPECT_EQ(window_.events, (std::vector<std::string>{"Hide", "Show"}));
-}
-
 TEST_F(FeedProcessorTest, ElevenLinesAtMostAndTheEleventhCarriesTheAuthorLink) {
   const std::string authorLeadIn =
       "<A HREF=AUTHOR target=\"Dunmoor\">Dunmoor!!</a>&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;";

@@ -31,6 +31,10 @@ TEST(CookieStore, StoresAndSendsAndReplacesByDomainAndName) {
   EXPECT_EQ(store.CookieCollection().StoredCount(), 1);
   // Another host of no relation gets nothing.
   EXPECT_EQ(CookieFor(store, "http://other.nl/flashfeed.dsp"), "");
+  // Setting it again with a past date deletes it.
+  store.StoreSetCookie(std::string("sid=deleted; path=/; expires=") + kPast, kHost);
+  EXPECT_EQ(CookieFor(store, kFeed), "");
+  EXPECT_EQ(store.CookieCollection().StoredCount(), 0);
 }
 
 TEST(CookieStore, CookiesThatAreStoredButNeverSent) {
@@ -81,14 +85,6 @@ TEST(CookieStore, ExpiredCookiesAreRemovedAtTheNextHeaderBuild) {
   EXPECT_EQ(store.CookieCollection().StoredCount(), 1);
   // The domain entry stays after its cookies went.
   EXPECT_EQ(store.CookieCollection().DomainCount(), 1);
-}
-
-TEST(CookieStore, ASetCookieWithAPastDateDeletesTheStoredCookie) {
-  TIdCookieManager store(nullptr);
-  store.StoreSetCookie("sid=42; path=/", kHost);
-  store.StoreSetCookie(std::string("sid=deleted; path=/; expires=") + kPast, kHost);
-  EXPECT_EQ(CookieFor(store, kFeed), "");
-  EXPECT_EQ(store.CookieCollection().StoredCount(), 0);
 }
 
 TEST(CookieStore, LongerPathsComeFirstAndEqualPathsLatestFirst) {

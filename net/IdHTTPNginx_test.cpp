@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "net/IdHTTP.h"
@@ -38,7 +36,7 @@ class NginxTest : public ::testing::TestWithParam<const char*> {
   }
   // An address on one of the servers, below this test's folder.
   std::string Url(const std::string& server, const std::string& document = "flashfeed.dsp") const {
-    const bool tls = server != "plain" && server != "idle1s";
+    const bool tls = server != "plain";
     return (tls ? "https://localhost:" : "http://127.0.0.1:") + std::to_string(server_.Port(server)) + tag_ +
            document;
   }
@@ -82,16 +80,6 @@ TEST_P(NginxTest, ChunkedAndLargeBodiesArriveWhole) {
 
 // Tests of one server each, named by the test itself.
 using NginxServerTest = NginxTest;
-
-TEST_F(NginxServerTest, AConnectionTheServerClosedWhileIdleIsReplaced) {
-  http_.Get(Url("idle1s"));  // the server closes a connection idle for a second
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-  EXPECT_EQ(http_.Get(Url("idle1s")), Feed());
-  const std::vector<TAccessLogLine> log = Log(2);
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_NE(log[0].connection, log[1].connection);
-  EXPECT_EQ(log[1].cookie, "site=brasko");
-}
 
 TEST_F(NginxServerTest, RefusedCertificatesFailWithAReasonThatNamesTheHost) {
   const std::pair<const char*, std::string> cases[] = {

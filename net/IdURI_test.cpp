@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 struct Split {
@@ -22,11 +24,14 @@ Split SplitOf(const std::string& url, Split start = {}) {
   return s;
 }
 
-TEST(URISplit, FeedURLAndHostWithoutPath) {
+TEST(URISplit, FeedURLHostWithoutPathAndDecoding) {
   EXPECT_EQ(SplitOf("http://www.brasko.nl/flashfeed.dsp"),
               (Split{"http", "www.brasko.nl", "/", "flashfeed.dsp", "", "", "", ""}));
   EXPECT_EQ(SplitOf("http://www.brasko.nl"), (Split{"http", "www.brasko.nl", "/", "", "", "", "", ""}));
   EXPECT_EQ(SplitOf("http://www.brasko.nl/"), (Split{"http", "www.brasko.nl", "/", "", "", "", "", ""}));
+  // Path and document are decoded, and backslashes split like slashes.
+  EXPECT_EQ(SplitOf("http://h/my%20dir/a+b%2Fc"), (Split{"http", "h", "/my dir/", "a b/c", "", "", "", ""}));
+  EXPECT_EQ(SplitOf("http:\\\\h\\a\\b\\c.dsp"), SplitOf("http://h/a/b/c.dsp"));
 }
 
 TEST(URISplit, UserInformationPortAndEmptyUserName) {
@@ -58,39 +63,20 @@ TEST(URISplit, RelativeURLKeepsPortAndCredentials) {
   EXPECT_EQ(SplitOf("doc", before), (Split{"", "", "", "doc", "8080", "", "joe", "pw"}));
 }
 
-TEST(URISplit, BackslashesSplitLikeSlashes) {
-  EXPECT_EQ(SplitOf("http:\\\\h\\a\\b\\c.dsp"), SplitOf("http://h/a/b/c.dsp"));
-  std::string text = "a\\b\\\\c";
-  TIdURI::NormalizePath(text);
-  EXPECT_EQ(text, "a/b//c");
-}
-
-TEST(URISplit, PathAndDocumentAreDecoded) {
-  EXPECT_EQ(SplitOf("http://h/my%20dir/a+b%2Fc"), (Split{"http", "h", "/my dir/", "a b/c", "", "", "", ""}));
-}
-
 TEST(URLDecode, PercentEscapesPlusAndBrokenEscapes) {
-  EXPECT_EQ(TIdURI::URLDecode("%41"), "A");
-  EXPECT_EQ(TIdURI::URLDecode("%4a%4A"), "JJ");
-  EXPECT_EQ(TIdURI::URLDecode("a+b"), "a b");
-  EXPECT_EQ(TIdURI::URLDecode("x%00y"), "xy");  // never a NUL byte
-  EXPECT_EQ(TIdURI::URLDecode("x%zzy"), "xy");  // no hexadecimal number: gone with its two characters
-  EXPECT_EQ(TIdURI::URLDecode("x%4zy"), "xy");
-  EXPECT_EQ(TIdURI::URLDecode("%FF"), "\xFF");
-  EXPECT_EQ(TIdURI::URLDecode("ab%4"), std::string("ab\x04"));  // fewer than two characters: what is there
-  EXPECT_EQ(TIdURI::URLDecode("ab%"), "ab");
-  EXPECT_EQ(TIdURI::URLDecode("%2B"), "+");  // an encoded plus stays a plus
-  EXPECT_EQ(TIdURI::URLDecode(""), "");
+  // Never a NUL byte; an escape without a hexadecimal number goes with its two characters; fewer than two
+  // characters after "%" give what is there; an encoded plus stays a plus.
+  const std::pair<std::string, std::string> cases[] = {
+      {"%41", "A"},    {"%4a%4A", "JJ"},   {"a+b", "a b"}, {"x%00y", "xy"}, {"x%zzy", "xy"}, {"x%4zy", "xy"},
+      {"%FF", "\xFF"}, {"ab%4", "ab\x04"}, {"ab%", "ab"},  {"%2B", "+"},    {"", ""}};
+  for (const auto& [text, decoded] : cases) EXPECT_EQ(TIdURI::URLDecode(text), decoded) << text;
 }
 
-TEST(PathJoin, RelativeRootedParentAndEmptyCases) {
+TEST(PathJoin, RelativeRootedParentDotSegmentsSlashRunsAndEmptyCases) {
   EXPECT_EQ(TIdURI::PathJoin("/a/b/", "c/d"), "/a/b/c/d");
   EXPECT_EQ(TIdURI::PathJoin("/a/b/", "../c"), "/a/c");
   EXPECT_EQ(TIdURI::PathJoin("/a/b/", "/x"), "/x");
   EXPECT_EQ(TIdURI::PathJoin("", "/"), "/");
-}
-
-TEST(PathJoin, DotSegmentsSlashRunsAndTrailingSlash) {
   EXPECT_EQ(TIdURI::PathJoin("/a/b/", "./c"), "/a/b/./c");  // "." stays
   EXPECT_EQ(TIdURI::PathJoin("/a/b", "c"), "/a/b/c");       // a separator is put between
   EXPECT_EQ(TIdURI::PathJoin("/a//b/", "c//d/"), "/a/b/c/d/");

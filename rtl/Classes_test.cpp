@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(StringList, SavesEveryLineWithCrLfAndTruncates) {
+TEST(StringList, SavesEveryLineWithCrLfAndTruncatesOrNamesTheFileItCannotCreate) {
   TTempFolder temp;
   std::string name = temp.File("lines.txt");
   {
@@ -24,14 +24,8 @@ TEST(StringList, SavesEveryLineWithCrLfAndTruncates) {
   lines.Add("\xe9\xff");
   lines.SaveToFile(name);
   EXPECT_EQ(ReadFile(name), "<html>\r\n\r\n\xe9\xff\r\n");
-}
-
-TEST(StringList, CannotCreateFileNamesTheFile) {
-  TStringList lines;
-  lines.Add("x");
-  TTempFolder temp;
-  std::string name = temp.File("no-such-dir/sub/file.html");
-  EXPECT_EQ(MessageOf<EFCreateError>([&] { lines.SaveToFile(name); }), "Cannot create file " + name);
+  const std::string missing = temp.File("no-such-dir/sub/file.html");
+  EXPECT_EQ(MessageOf<EFCreateError>([&] { lines.SaveToFile(missing); }), "Cannot create file " + missing);
 }
 
 TEST(MemoryStream, ReadsWritesSeeksAndSizes) {

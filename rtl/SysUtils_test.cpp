@@ -54,12 +54,6 @@ TEST(TextHelpers, CaseMappingLeavesHighBytesAlone) {
   EXPECT_EQ(ExtractFileName("C:Brasko.exe"), "Brasko.exe");
 }
 
-TEST(Format, FormatsLikePrintf) {
-  EXPECT_EQ(Format("'%s' is %d", "x", 5), "'x' is 5");
-  EXPECT_EQ(Format("OLE error %.8x", 0x80004005u), "OLE error 80004005");
-  EXPECT_EQ(Format("%s", ""), "");
-}
-
 TEST(ExecutableDirectory, EndsWithASeparatorAndHoldsTheExecutable) {
   std::string dir = ExecutableDirectory();
   std::string path = ExecutablePath();

@@ -29,26 +29,11 @@ struct ScriptedPeer::Connection {
   ~Connection() { ts::Close(socket); }
 };
 
-ScriptedPeer::Step ScriptedPeer::Accept() { return Step{Step::Kind::kAccept, {}, 0}; }
-ScriptedPeer::Step ScriptedPeer::ReadUntil(const std::string& marker) {
-  return Step{Step::Kind::kReadUntil, marker, 0};
-}
-ScriptedPeer::Step ScriptedPeer::Send(const std::string& bytes) { return Step{Step::Kind::kSend, bytes, 1}; }
-ScriptedPeer::Step ScriptedPeer::SendRepeated(const std::string& bytes, size_t times) {
-  return Step{Step::Kind::kSend, bytes, times};
-}
-ScriptedPeer::Step ScriptedPeer::Sleep(int milliseconds) {
-  return Step{Step::Kind::kSleep, {}, static_cast<size_t>(std::max(milliseconds, 0))};
-}
-ScriptedPeer::Step ScriptedPeer::Close() { return Step{Step::Kind::kClose, {}, 0}; }
-ScriptedPeer::Step ScriptedPeer::Reset() { return Step{Step::Kind::kReset, {}, 0}; }
-
-ScriptedPeer::ScriptedPeer(std::vector<Step> steps, int timeLimitMs)
-    : steps_(std::move(steps)), timeLimitMs_(timeLimitMs) {
+ScriptedPeer::ScriptedPeer(std::vector<Step> steps, int timeLimitMs) : steps_(std::move(steps)) {
   listener_ = ts::Listen(0, &port_);
   if (listener_ == ts::kNone) throw std::runtime_error("ScriptedPeer: cannot listen on 127.0.0.1");
   ts::MakeNonBlocking(listener_);
-  deadline_ = NowMs() + timeLimitMs_;
+  deadline_ = NowMs() + timeLimitMs;
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -60,13 +45,6 @@ ScriptedPeer::~ScriptedPeer() {
   if (thread_.joinable()) thread_.join();
   connections_.clear();
   ts::Close(listener_);
-}
-
-std::string ScriptedPeer::Received() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::string all;
-  for (const std::string& bytes : received_) all += bytes;
-  return all;
 }
 
 std::string ScriptedPeer::Received(size_t connection) const {
@@ -128,15 +106,8 @@ bool ScriptedPeer::AcceptOne() {
   return false;
 }
 
-bool ScriptedPeer::EnsureConnection() { return current_ != nullptr || AcceptOne(); }
-
-bool ScriptedPeer::ReceiveSome(Connection& connection, bool& closed) {
-  closed = false;
-  if (connection.closedByOther) {
-    closed = true;
-    return false;
-  }
-  if (!ts::WaitReady(connection.socket, false, kSliceMs)) return true;
+void ScriptedPeer::ReceiveSome(Connection& connection) {
+  if (connection.closedByOther || !ts::WaitReady(connection.socket, false, kSliceMs)) return;
   char chunk[kReceiveChunk];
   for (;;) {
     long n = ts::Receive(connection.socket, chunk, sizeof chunk);
@@ -145,11 +116,9 @@ bool ScriptedPeer::ReceiveSome(Connection& connection, bool& closed) {
       received_[connection.index].append(chunk, static_cast<size_t>(n));
       continue;
     }
-    if (n < 0 && ts::WouldBlock()) return true;
-    // 0: the other side closed; an error: it went away (a reset, for example).
-    connection.closedByOther = true;
-    closed = true;
-    return false;
+    // Below zero without a wait: an error, the other side went away (a reset, for example); 0: it closed.
+    connection.closedByOther = !(n < 0 && ts::WouldBlock());
+    return;
   }
 }
 
@@ -189,7 +158,7 @@ bool ScriptedPeer::RunStep(size_t index, const Step& step) {
     }
     return true;
   }
-  if (!EnsureConnection()) {
+  if (current_ == nullptr && !AcceptOne()) {
     Fail(index, "no connection came in time");
     return false;
   }
@@ -206,12 +175,13 @@ bool ScriptedPeer::RunStep(size_t index, const Step& step) {
         return true;
       };
       // What arrived with a close may still complete the step: it is looked at once more before failing.
-      for (bool closed = false; !complete();) {
-        if (closed || !TimeLeft()) {
-          Fail(index, closed ? "the other side closed the connection" : "time limit reached while reading");
+      while (!complete()) {
+        if (connection.closedByOther || !TimeLeft()) {
+          Fail(index,
+               connection.closedByOther ? "the other side closed the connection" : "time limit reached while reading");
           return false;
         }
-        ReceiveSome(connection, closed);
+        ReceiveSome(connection);
       }
       return true;
     }
@@ -227,8 +197,7 @@ bool ScriptedPeer::RunStep(size_t index, const Step& step) {
       // The end of the stream first; then whatever the other side had already sent is read, so that releasing
       // the socket does not turn the close into a reset.
       ts::ShutdownSend(connection.socket);
-      bool closed = false;
-      ReceiveSome(connection, closed);
+      ReceiveSome(connection);
       ts::Close(connection.socket);
       connection.socket = -1;
       current_ = nullptr;

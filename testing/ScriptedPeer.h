@@ -25,17 +25,17 @@ class ScriptedPeer {
   // Accepts the next connection, which becomes the current one (the previous one stays open until the script
   // ends). A step that needs a connection when none is current accepts one first, so scripts usually start with
   // what they expect to read.
-  static Step Accept();
+  static Step Accept() { return {Step::Kind::kAccept, {}, 0}; }
   // Waits until the marker has arrived on the current connection, after everything earlier steps consumed.
-  static Step ReadUntil(const std::string& marker);
-  static Step Send(const std::string& bytes);
+  static Step ReadUntil(const std::string& marker) { return {Step::Kind::kReadUntil, marker, 0}; }
+  static Step Send(const std::string& bytes) { return SendRepeated(bytes, 1); }
   // Sends the bytes times times over (large bodies without a large string).
-  static Step SendRepeated(const std::string& bytes, size_t times);
-  static Step Sleep(int milliseconds);
+  static Step SendRepeated(const std::string& bytes, size_t times) { return {Step::Kind::kSend, bytes, times}; }
+  static Step Sleep(int milliseconds) { return {Step::Kind::kSleep, {}, static_cast<size_t>(milliseconds)}; }
   // A graceful close: the end of the stream, then the socket is released.
-  static Step Close();
+  static Step Close() { return {Step::Kind::kClose, {}, 0}; }
   // An abortive close: the other side gets a connection reset.
-  static Step Reset();
+  static Step Reset() { return {Step::Kind::kReset, {}, 0}; }
 
   explicit ScriptedPeer(std::vector<Step> steps, int timeLimitMs = 10000);
   ~ScriptedPeer();
@@ -43,10 +43,8 @@ class ScriptedPeer {
   ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
   int Port() const { return port_; }
-  // Everything received, on all connections, in order of arrival per connection.
-  std::string Received() const;
   // What arrived on one connection (0 = the first accepted).
-  std::string Received(size_t connection) const;
+  std::string Received(size_t connection = 0) const;
   size_t Connections() const;
   // Waits (at most timeoutMs) for the script to end; true when it has.
   bool WaitDone(int timeoutMs) const;
@@ -57,16 +55,14 @@ class ScriptedPeer {
   struct Connection;
   void Run();
   bool RunStep(size_t index, const Step& step);
-  bool EnsureConnection();
   bool AcceptOne();
-  // Receives what is there (waiting up to one slice); false when the other side closed or failed.
-  bool ReceiveSome(Connection& connection, bool& closed);
+  // Receives what is there (waiting up to one slice); marks the connection when the other side closed or failed.
+  void ReceiveSome(Connection& connection);
   bool SendAll(const char* bytes, size_t length);
   bool TimeLeft() const;
   void Fail(size_t index, const std::string& what);
 
   std::vector<Step> steps_;
-  int timeLimitMs_;
   long long deadline_ = 0;  // steady-clock milliseconds
   intptr_t listener_ = -1;
   int port_ = 0;

@@ -23,7 +23,7 @@ class TTestServer {
   // Finds the server through BRASKO_NGINX, which ctest sets; Found() is false outside ctest.
   TTestServer();
   bool Found() const { return !folder_.empty(); }
-  // The port of one of its servers ("plain", "good", "untrusted", "expired", "othername", "idle1s").
+  // The port of one of its servers ("plain", "good", "untrusted", "expired", "othername").
   int Port(const std::string& server) const;
   // A path below its folder, as this program names it.
   std::string Path(const std::string& relativePath) const { return folder_ + relativePath; }
