@@ -4,9 +4,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-#include <optional>
 #include <vector>
 
 #include "gui/ComObj.h"
@@ -64,12 +61,6 @@ bool MayMakeFilesIn(std::string folder) {
          allowed;
 }
 
-std::optional<std::string> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The user's own folder for the page, below the user's local application data; empty when the system has none.
 std::string OwnPageFolder() {
   char path[MAX_PATH] = {};
@@ -97,12 +88,10 @@ std::string ChoosePageFolder(const std::string& programFolder, const std::string
   // program shows. Each user's page goes into that user's own folder instead.
   if (ownFolder.empty() || MayMakeFilesIn(programFolder)) return programFolder;
   CreateDirectoryA(ownFolder.c_str(), nullptr);
-  // The page's bytes do not change with its folder, so its background goes with it. A copy that fails leaves the
+  // The page's bytes do not change with its folder, so its background goes with it, copied afresh at every start
+  // (without reading either file first: the copy is the one the program shipped with). A copy that fails leaves the
   // page without its background, nothing worse.
-  const std::string background = programFolder + kPageBackgroundName;
-  const std::optional<std::string> original = FileBytes(background);
-  const std::string copy = ownFolder + kPageBackgroundName;
-  if (original.has_value() && FileBytes(copy) != original) CopyFileA(background.c_str(), copy.c_str(), FALSE);
+  CopyFileA((programFolder + kPageBackgroundName).c_str(), (ownFolder + kPageBackgroundName).c_str(), FALSE);
   return ownFolder;
 }
 

@@ -298,7 +298,9 @@ TEST_F(Unit2Test, HighDpiScreenScalesTheWindowAndZoomsThePage) {
     if (std::getenv("BRASKO_EXPECT_DPI") != nullptr) FAIL() << "the screen has " << dpi << " dpi";
     GTEST_SKIP() << "needs a screen of more than 96 dpi";
   }
-  if (const char* expected = std::getenv("BRASKO_EXPECT_DPI")) EXPECT_EQ(dpi, std::atoi(expected));
+  if (const char* expected = std::getenv("BRASKO_EXPECT_DPI")) {
+    EXPECT_EQ(dpi, std::atoi(expected));
+  }
   RECT client;
   GetClientRect(Form2->Handle(), &client);
   EXPECT_EQ(client.right, MulDiv(513, dpi, kDesignDpi));

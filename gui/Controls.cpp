@@ -1,5 +1,7 @@
 #include "gui/Controls.h"
 
+#include "rtl/SysUtils.h"
+
 namespace {
 
 constexpr const char* kUtilWindowClass = "TPUtilWindow";
@@ -47,14 +49,8 @@ void (*callbackExceptionHandler)(TObject*) noexcept = nullptr;
 int ScreenDpi() {
   // The monitor's own value where the system has one (Windows 8.1 on); before that the one value of the system.
   using TGetDpiForMonitor = HRESULT(WINAPI*)(HMONITOR monitor, int kind, UINT* x, UINT* y);
-  static const auto getDpiForMonitor = [] {
-    // From the system folder only (before Windows 8.1 there is none, and a bare name would take one from the
-    // program's folder); it stays loaded for the life of the program.
-    HMODULE shcore = LoadLibraryExA("shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    return shcore ? reinterpret_cast<TGetDpiForMonitor>(
-                        reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
-                  : nullptr;
-  }();
+  // Before Windows 8.1 there is no such library, and a bare name would take one from the program's folder.
+  static const auto getDpiForMonitor = SystemFunction<TGetDpiForMonitor>("shcore.dll", "GetDpiForMonitor");
   UINT x = 0, y = 0;
   if (getDpiForMonitor != nullptr &&
       SUCCEEDED(getDpiForMonitor(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), 0, &x, &y)) && x > 0) {

@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "gui/Controls.h"
+#include "rtl/SysUtils.h"
 
 namespace {
 
@@ -40,9 +41,7 @@ std::string SystemMessage(HRESULT code) {
 // urlmon at all, and the site's download-control answer keeps scripts and controls off on its own.
 void LockDownLocalMachineZone() {
   static const bool locked = [] {
-    HMODULE urlmon = LoadLibraryExW(L"urlmon.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    FARPROC proc = urlmon ? GetProcAddress(urlmon, "CoInternetSetFeatureEnabled") : nullptr;
-    auto enable = reinterpret_cast<decltype(&CoInternetSetFeatureEnabled)>(reinterpret_cast<void*>(proc));
+    auto enable = SystemFunction<decltype(&CoInternetSetFeatureEnabled)>("urlmon.dll", "CoInternetSetFeatureEnabled");
     return enable && SUCCEEDED(enable(FEATURE_LOCALMACHINE_LOCKDOWN, SET_FEATURE_ON_PROCESS, TRUE));
   }();
   (void)locked;
@@ -60,13 +59,9 @@ struct TSubclassing {
 const TSubclassing& Subclassing() {
   static const TSubclassing functions = [] {
     TSubclassing found;
-    if (HMODULE library = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-      found.set = reinterpret_cast<decltype(found.set)>(reinterpret_cast<void*>(GetProcAddress(library, "SetWindowSubclass")));
-      found.remove =
-          reinterpret_cast<decltype(found.remove)>(reinterpret_cast<void*>(GetProcAddress(library, "RemoveWindowSubclass")));
-      found.callDefault =
-          reinterpret_cast<decltype(found.callDefault)>(reinterpret_cast<void*>(GetProcAddress(library, "DefSubclassProc")));
-    }
+    found.set = SystemFunction<decltype(found.set)>("comctl32.dll", "SetWindowSubclass");
+    found.remove = SystemFunction<decltype(found.remove)>("comctl32.dll", "RemoveWindowSubclass");
+    found.callDefault = SystemFunction<decltype(found.callDefault)>("comctl32.dll", "DefSubclassProc");
     // All three or none: a window subclassed without the way back out would keep calling into a freed host.
     if (!found.set || !found.remove || !found.callDefault) found = TSubclassing{};
     return found;

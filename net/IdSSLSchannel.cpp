@@ -41,23 +41,19 @@ struct TSystemTLS {
   }
 };
 
-template <class Proc>
-void FindIn(HMODULE module, Proc& proc, const char* name) {
-  if (module != nullptr) proc = reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 const TSystemTLS& SystemTLS() {
   static const TSystemTLS tls = [] {
     TSystemTLS found;
-    HMODULE security = LoadLibraryExA("secur32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    HMODULE certificates = LoadLibraryExA("crypt32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    INIT_SECURITY_INTERFACE_A initSecurityInterface = nullptr;
-    FindIn(security, initSecurityInterface, "InitSecurityInterfaceA");
+    auto initSecurityInterface = SystemFunction<INIT_SECURITY_INTERFACE_A>("secur32.dll", "InitSecurityInterfaceA");
     if (initSecurityInterface != nullptr) found.sspi = initSecurityInterface();
-    FindIn(certificates, found.getCertificateChain, "CertGetCertificateChain");
-    FindIn(certificates, found.verifyCertificateChainPolicy, "CertVerifyCertificateChainPolicy");
-    FindIn(certificates, found.freeCertificateChain, "CertFreeCertificateChain");
-    FindIn(certificates, found.freeCertificateContext, "CertFreeCertificateContext");
+    found.getCertificateChain =
+        SystemFunction<decltype(found.getCertificateChain)>("crypt32.dll", "CertGetCertificateChain");
+    found.verifyCertificateChainPolicy =
+        SystemFunction<decltype(found.verifyCertificateChainPolicy)>("crypt32.dll", "CertVerifyCertificateChainPolicy");
+    found.freeCertificateChain =
+        SystemFunction<decltype(found.freeCertificateChain)>("crypt32.dll", "CertFreeCertificateChain");
+    found.freeCertificateContext =
+        SystemFunction<decltype(found.freeCertificateContext)>("crypt32.dll", "CertFreeCertificateContext");
     return found;
   }();
   return tls;

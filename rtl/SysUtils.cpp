@@ -162,6 +162,13 @@ std::string ExecutablePath() {
 #endif
 }
 
+#if defined(_WIN32)
+void* SystemFunctionAddress(const char* library, const char* name) {
+  HMODULE module = LoadLibraryExA(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return module != nullptr ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+}
+#endif
+
 std::string ExecutableDirectory() {
   std::string path = ExecutablePath();
 #if defined(_WIN32)

@@ -93,6 +93,16 @@ std::string ExecutablePath();
 // The executable's directory, up to and including its last path separator ("\" or ":" on Windows, "/" natively).
 std::string ExecutableDirectory();
 
+#if defined(_WIN32)
+// A function of a system library, loaded from the system folder only (a file of that name beside the program is never
+// taken) and kept loaded for the rest of the run; null where the library or the function is missing.
+void* SystemFunctionAddress(const char* library, const char* name);
+template <class Proc>
+Proc SystemFunction(const char* library, const char* name) {
+  return reinterpret_cast<Proc>(SystemFunctionAddress(library, name));
+}
+#endif
+
 // Runs an action when its scope ends: the clean-up an operation owes, said once. The whole is run however the scope
 // ends; a failure's own is run only when the scope is left by an exception. An exception the action raises while a
 // failure is already on its way is dropped (that failure is the one the caller must see, and a second one leaving a
